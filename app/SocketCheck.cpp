@@ -1,0 +1,14 @@
+#include "app/SocketCheck.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+bool SocketLayerWorks()
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    close(fd);
+    return true;
+}

@@ -1,0 +1,26 @@
+# Builds the file version into an executable as an ELF note of our own
+# (section ".note.kelvoran.version", owner "kelvoran", type 1), which the About
+# box reads back from the program's file. Files without it show no version.
+set(_kelvoran_note_template ${CMAKE_CURRENT_LIST_DIR}/version_note.c.in)
+
+function(kelvoran_add_version_note target)
+  set(options)
+  set(one VERSION)
+  cmake_parse_arguments(ARG "${options}" "${one}" "" ${ARGN})
+  if(NOT ARG_VERSION)
+    set(ARG_VERSION ${PROJECT_VERSION})
+  endif()
+  string(REPLACE "." ";" parts "${ARG_VERSION}")
+  list(LENGTH parts n)
+  while(n LESS 4)
+    list(APPEND parts 0)
+    math(EXPR n "${n} + 1")
+  endwhile()
+  list(GET parts 0 VERSION_MAJOR)
+  list(GET parts 1 VERSION_MINOR)
+  list(GET parts 2 VERSION_PATCH)
+  list(GET parts 3 VERSION_TWEAK)
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}_version_note.c)
+  configure_file(${_kelvoran_note_template} ${out} @ONLY)
+  target_sources(${target} PRIVATE ${out})
+endfunction()

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+// The program's string table, main menu and accelerator table as plain data,
+// so that the window layer builds them and tests can read them.
+
+std::string LoadResString(int id);
+
+struct MenuItemDef
+{
+    const char* caption; // nullptr: a separator
+    int command;
+};
+
+struct PopupDef
+{
+    const char* caption;
+    std::span<const MenuItemDef> items;
+};
+
+struct AccelDef
+{
+    const char* keys; // a key sequence in portable text form, e.g. "Ctrl+C"
+    int command;
+};
+
+std::span<const PopupDef> MainMenu();
+std::span<const AccelDef> MainAccelerators();

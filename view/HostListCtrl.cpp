@@ -1,0 +1,7 @@
+#include "view/HostListCtrl.h"
+
+CHostListCtrl::CHostListCtrl(QWidget* parent)
+    : CStripedListCtrl(parent)
+{ }
+
+CHostListCtrl::~CHostListCtrl() = default;

@@ -1,0 +1,165 @@
+#include "view/ListModel.h"
+
+#include "view/MergeSort.h"
+#include "view/StripedListCtrl.h"
+
+#include <QBrush>
+#include <QColor>
+
+namespace {
+
+QColor FromColorRef(std::uint32_t bgr)
+{
+    return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
+}
+
+} // namespace
+
+ListModel::ListModel(CStripedListCtrl* owner)
+    : QAbstractTableModel(owner)
+    , owner_(owner)
+{ }
+
+int ListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int ListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+QVariant ListModel::data(const QModelIndex& index, int role) const
+{
+    const int row = index.row();
+    const int column = index.column();
+    if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0
+        || column >= static_cast<int>(columns_.size()))
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+        return rows_[row].shown[column];
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(columns_[column].alignment | Qt::AlignVCenter);
+    case Qt::BackgroundRole:
+        // Every cell of a row gets the row's background: odd rows ask for
+        // colour 1, even rows for colour 0.
+        return QBrush(FromColorRef(owner_->GetRowBkColor(row % 2 != 0 ? 1 : 0)));
+    case Qt::ForegroundRole:
+        return QBrush(FromColorRef(owner_->GetRowTextColor(row)));
+    default:
+        return {};
+    }
+}
+
+QVariant ListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0
+        || section >= static_cast<int>(columns_.size()))
+        return {};
+    if (role == Qt::DisplayRole)
+        return columns_[section].heading;
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(columns_[section].alignment | Qt::AlignVCenter);
+    return {};
+}
+
+int ListModel::AddColumn(const std::string& heading, Qt::Alignment alignment)
+{
+    if (columns_.size() >= kMaxColumns)
+        return -1;
+    const int column = static_cast<int>(columns_.size());
+    beginInsertColumns({}, column, column);
+    columns_.push_back({QString::fromLocal8Bit(heading), alignment});
+    endInsertColumns();
+    return column;
+}
+
+int ListModel::InsertRow(int index, const std::string& text)
+{
+    const int count = static_cast<int>(rows_.size());
+    if (index < 0 || index > count)
+        index = count;
+    beginInsertRows({}, index, index);
+    Row row;
+    row.bytes[0] = text;
+    row.shown[0] = QString::fromLocal8Bit(text);
+    rows_.insert(rows_.begin() + index, std::move(row));
+    endInsertRows();
+    return index;
+}
+
+bool ListModel::SetText(int row, int column, const std::string& text)
+{
+    if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0 || column >= kMaxColumns)
+        return false;
+    Row& r = rows_[row];
+    if (r.bytes[column] == text)
+        return true;
+    r.bytes[column] = text;
+    r.shown[column] = QString::fromLocal8Bit(text);
+    const QModelIndex cell = index(row, column);
+    emit dataChanged(cell, cell, {Qt::DisplayRole});
+    return true;
+}
+
+const std::string* ListModel::Text(int row, int column) const
+{
+    if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0 || column >= kMaxColumns)
+        return nullptr;
+    return &rows_[row].bytes[column];
+}
+
+bool ListModel::SetData(int row, ItemData data)
+{
+    if (row < 0 || row >= static_cast<int>(rows_.size()))
+        return false;
+    rows_[row].data = data;
+    // The text colour of a row may depend on what its item data says.
+    emit dataChanged(
+        index(row, 0), index(row, static_cast<int>(columns_.size()) - 1), {Qt::ForegroundRole});
+    return true;
+}
+
+ItemData ListModel::Data(int row) const
+{
+    if (row < 0 || row >= static_cast<int>(rows_.size()))
+        return 0;
+    return rows_[row].data;
+}
+
+void ListModel::Clear()
+{
+    if (rows_.empty())
+        return;
+    beginResetModel();
+    rows_.clear();
+    endResetModel();
+}
+
+void ListModel::Sort(ListCompareFunc compare, ItemData param)
+{
+    const int count = static_cast<int>(rows_.size());
+    std::vector<int> order(rows_.size());
+    for (int i = 0; i < count; ++i)
+        order[i] = i;
+    MergeSort(order, [&](int a, int b) { return compare(rows_[a].data, rows_[b].data, param); });
+
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> newPosition(rows_.size());
+    std::vector<Row> sorted;
+    sorted.reserve(rows_.size());
+    for (int i = 0; i < count; ++i) {
+        newPosition[order[i]] = i;
+        sorted.push_back(std::move(rows_[order[i]]));
+    }
+    rows_.swap(sorted);
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& old : before)
+        after.append(index(newPosition[old.row()], old.column()));
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CStripedListCtrl;
+
+using ItemData = std::intptr_t;
+using ListCompareFunc = int (*)(ItemData first, ItemData second, ItemData param);
+
+// The rows of a report list: up to four texts (kept as the program's bytes and
+// as shown) and one item-data value per row. Colours come from the list
+// control, so that they follow the row position.
+class ListModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    static constexpr int kMaxColumns = 4;
+
+    explicit ListModel(CStripedListCtrl* owner);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    int AddColumn(const std::string& heading, Qt::Alignment alignment);
+    int InsertRow(int index, const std::string& text);
+    bool SetText(int row, int column, const std::string& text);
+    const std::string* Text(int row, int column) const;
+    bool SetData(int row, ItemData data);
+    ItemData Data(int row) const;
+    void Clear();
+    void Sort(ListCompareFunc compare, ItemData param);
+
+private:
+    struct Row
+    {
+        std::array<std::string, kMaxColumns> bytes;
+        std::array<QString, kMaxColumns> shown;
+        ItemData data = 0;
+    };
+    struct Column
+    {
+        QString heading;
+        Qt::Alignment alignment;
+    };
+
+    CStripedListCtrl* owner_;
+    std::vector<Column> columns_;
+    std::vector<Row> rows_;
+};

@@ -1,0 +1,172 @@
+#include "view/StripedListCtrl.h"
+
+#include <QHeaderView>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPoint>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// Rows are one text line high plus a small margin, whatever they hold, so that
+// the row grid is known before the first row exists.
+class RowDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(static_cast<const CStripedListCtrl*>(parent())->RowHeight());
+        return size;
+    }
+};
+
+Qt::Alignment ToQt(CStripedListCtrl::Align align)
+{
+    switch (align) {
+    case CStripedListCtrl::Align::Center:
+        return Qt::AlignHCenter;
+    case CStripedListCtrl::Align::Right:
+        return Qt::AlignRight;
+    case CStripedListCtrl::Align::Left:
+        break;
+    }
+    return Qt::AlignLeft;
+}
+
+} // namespace
+
+CStripedListCtrl::CStripedListCtrl(QWidget* parent)
+    : QTreeView(parent)
+    , model_(new ListModel(this))
+{
+    setModel(model_);
+    setItemDelegate(new RowDelegate(this));
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    header()->setStretchLastSection(false);
+    header()->setSectionsMovable(false);
+    header()->setSectionsClickable(true);
+    header()->setSectionResizeMode(QHeaderView::Interactive);
+    header()->setSortIndicatorShown(false);
+    connect(header(), &QHeaderView::sectionClicked, this, &CStripedListCtrl::OnColumnClick);
+}
+
+CStripedListCtrl::~CStripedListCtrl() = default;
+
+int CStripedListCtrl::InsertColumn(int column, const std::string& heading, Align align, int width)
+{
+    if (column != model_->columnCount())
+        return -1;
+    const int added = model_->AddColumn(heading, ToQt(align));
+    if (added >= 0)
+        header()->resizeSection(added, width);
+    return added;
+}
+
+int CStripedListCtrl::InsertItem(int index, const std::string& text)
+{
+    return model_->InsertRow(index, text);
+}
+
+bool CStripedListCtrl::SetItemText(int item, int subItem, const std::string& text)
+{
+    return model_->SetText(item, subItem, text);
+}
+
+std::string CStripedListCtrl::GetItemText(int item, int subItem) const
+{
+    const std::string* text = model_->Text(item, subItem);
+    return text ? *text : std::string();
+}
+
+bool CStripedListCtrl::SetItemData(int item, ItemData data)
+{
+    return model_->SetData(item, data);
+}
+
+ItemData CStripedListCtrl::GetItemData(int item) const
+{
+    return model_->Data(item);
+}
+
+int CStripedListCtrl::GetItemCount() const
+{
+    return model_->rowCount();
+}
+
+bool CStripedListCtrl::DeleteAllItems()
+{
+    model_->Clear();
+    return true;
+}
+
+bool CStripedListCtrl::SortItems(ListCompareFunc compare, ItemData param)
+{
+    model_->Sort(compare, param);
+    return true;
+}
+
+int CStripedListCtrl::GetColumnWidth(int column) const
+{
+    if (column < 0 || column >= model_->columnCount())
+        return 0;
+    return header()->sectionSize(column);
+}
+
+bool CStripedListCtrl::SetColumnWidth(int column, int width)
+{
+    if (column < 0 || column >= model_->columnCount())
+        return false;
+    header()->resizeSection(column, width);
+    return true;
+}
+
+int CStripedListCtrl::RowHeight() const
+{
+    return fontMetrics().height() + 4;
+}
+
+int CStripedListCtrl::GetCountPerPage() const
+{
+    return viewport()->height() / RowHeight();
+}
+
+bool CStripedListCtrl::GetItemPosition(int item, QPoint* point) const
+{
+    if (point == nullptr)
+        return false;
+    point->setX(-horizontalScrollBar()->value());
+    point->setY(item * RowHeight() - verticalOffset());
+    return item >= 0 && item < GetItemCount();
+}
+
+std::uint32_t CStripedListCtrl::GetRowBkColor(int)
+{
+    return 0x00FFFFFF;
+}
+
+std::uint32_t CStripedListCtrl::GetRowTextColor(int)
+{
+    return 0x00000000;
+}
+
+void CStripedListCtrl::SortByColumn(int) { }
+
+void CStripedListCtrl::OnColumnClick(int column)
+{
+    SortByColumn(column);
+}
+
+void CStripedListCtrl::paintEvent(QPaintEvent* event)
+{
+    QTreeView::paintEvent(event);
+}

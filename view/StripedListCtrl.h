@@ -1,0 +1,54 @@
+#pragma once
+
+#include "view/ListModel.h"
+
+#include <QTreeView>
+
+#include <cstdint>
+#include <string>
+
+class QPoint;
+
+// A report-style list control: rows of up to four texts with one item-data
+// value each, columns with headings and widths, a sort by a comparison of item
+// data. Rows are coloured through the virtual GetRowBkColor/GetRowTextColor
+// (0x00BBGGRR values); a header click asks SortByColumn. The defaults are
+// neutral: white rows, black text, no sorting.
+class CStripedListCtrl : public QTreeView
+{
+    Q_OBJECT
+public:
+    enum class Align { Left, Center, Right };
+
+    explicit CStripedListCtrl(QWidget* parent = nullptr);
+    ~CStripedListCtrl() override;
+
+    int InsertColumn(int column, const std::string& heading, Align align, int width);
+    int InsertItem(int index, const std::string& text);
+    bool SetItemText(int item, int subItem, const std::string& text);
+    std::string GetItemText(int item, int subItem) const;
+    bool SetItemData(int item, ItemData data);
+    ItemData GetItemData(int item) const;
+    int GetItemCount() const;
+    bool DeleteAllItems();
+    bool SortItems(ListCompareFunc compare, ItemData param);
+    int GetColumnWidth(int column) const;
+    bool SetColumnWidth(int column, int width);
+    int GetCountPerPage() const;
+    // Top-left of a row in the coordinates of the rows' area; rows past the
+    // last continue the grid of row positions.
+    bool GetItemPosition(int item, QPoint* point) const;
+    int RowHeight() const;
+
+    virtual std::uint32_t GetRowBkColor(int row);
+    virtual std::uint32_t GetRowTextColor(int row);
+    virtual void SortByColumn(int column);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void OnColumnClick(int column);
+
+    ListModel* model_;
+};
