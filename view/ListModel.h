@@ -3,15 +3,14 @@
 #include <QAbstractTableModel>
 #include <QString>
 
+#include "view/ItemData.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 class CStripedListCtrl;
-
-using ItemData = std::intptr_t;
-using ListCompareFunc = int (*)(ItemData first, ItemData second, ItemData param);
 
 // The rows of a report list: up to four texts (kept as the program's bytes and
 // as shown) and one item-data value per row. Colours come from the list
