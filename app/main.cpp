@@ -1,7 +1,17 @@
+#include "app/HostApp.h"
+
 #include <QApplication>
+
+#include <clocale>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    return 0;
+    // Text is in the locale's multibyte encoding; the group file readers step
+    // over its characters.
+    std::setlocale(LC_ALL, "");
+    CHostApp hostApp;
+    if (!hostApp.InitInstance())
+        return 1;
+    return hostApp.Run();
 }

@@ -13,3 +13,12 @@ elseif(KELVORAN_SANITIZE STREQUAL "thread")
 elseif(NOT KELVORAN_SANITIZE STREQUAL "")
   message(FATAL_ERROR "KELVORAN_SANITIZE must be empty, address or thread")
 endif()
+
+# libFuzzer targets need clang; everything they link is built with coverage
+# instrumentation.
+if(KELVORAN_BUILD_FUZZERS)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "KELVORAN_BUILD_FUZZERS needs clang (use the fuzz preset)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

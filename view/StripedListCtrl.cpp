@@ -53,6 +53,7 @@ CStripedListCtrl::CStripedListCtrl(QWidget* parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     header()->setStretchLastSection(false);
+    header()->setMinimumSectionSize(0);
     header()->setSectionsMovable(false);
     header()->setSectionsClickable(true);
     header()->setSectionResizeMode(QHeaderView::Interactive);

@@ -1,0 +1,58 @@
+#include "app/HostApp.h"
+
+#include "res/Resource.h"
+#include "res/Resources.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+CHostApp::CHostApp(SocketCheck socketCheck, CMainFrame::Services services)
+    : socketCheck_(std::move(socketCheck))
+    , services_(std::move(services))
+{
+    QApplication::setApplicationName(QString::fromLocal8Bit(LoadResString(AFX_IDS_APP_TITLE)));
+    QApplication::setQuitOnLastWindowClosed(true);
+}
+
+CHostApp::~CHostApp()
+{
+    delete mainWindow_.data();
+}
+
+bool CHostApp::InitInstance()
+{
+    const QString title = QString::fromLocal8Bit(LoadResString(AFX_IDS_APP_TITLE));
+    if (!socketCheck_ || !socketCheck_()) {
+        QMessageBox box(QMessageBox::NoIcon, title,
+            QString::fromLocal8Bit(LoadResString(IDP_SOCKETS_INIT_FAILED)), QMessageBox::Ok);
+        box.exec();
+        return false;
+    }
+
+    CMainFrame::Services services = services_;
+    if (!services.appCommand)
+        services.appCommand = [this](int id) { return OnCommand(id); };
+    mainWindow_ = new CMainFrame(std::move(services));
+    if (!mainWindow_->LoadFrame()) {
+        delete mainWindow_.data();
+        return false;
+    }
+    mainWindow_->show();
+    return true;
+}
+
+int CHostApp::Run()
+{
+    return QApplication::exec();
+}
+
+bool CHostApp::OnCommand(int id)
+{
+    if (id == ID_APP_ABOUT) {
+        OnAppAbout();
+        return true;
+    }
+    return false;
+}
+
+void CHostApp::OnAppAbout() { }

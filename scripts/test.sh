@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds kelvoran and runs every test: the debug build, then the
+# AddressSanitizer + UndefinedBehaviorSanitizer build and the ThreadSanitizer
+# build. No display is needed (tests use Qt's offscreen platform). Tests that
+# create network namespaces need root; without it they say so and skip.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=${JOBS:-$(nproc)}
+presets=${PRESETS:-dev asan tsan}
+for preset in $presets; do
+  echo "=== $preset ==="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+done
