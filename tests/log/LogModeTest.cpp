@@ -129,28 +129,4 @@ const RuleRow kRuleRows[] = {
 
 INSTANTIATE_TEST_SUITE_P(Modes, LoggingRule, testing::ValuesIn(kRuleRows));
 
-TEST(LoggingRuleSequence, WhatEachModeLogsOfOneHostsResults)
-{
-    const std::vector<std::int32_t> results {12, 12, 13, -1, -1, 15, 17, 17};
-    const struct
-    {
-        std::int32_t logMode;
-        std::vector<std::int32_t> logged;
-    } rows[] = {
-        {kLogFull, {12, 13, -1, 15, 17}},
-        {kLogByStatus, {-1, 15}},
-        {kLogOff, {}},
-    };
-    for (const auto& row : rows) {
-        std::int32_t prev = -2;
-        std::vector<std::int32_t> logged;
-        for (std::int32_t result : results) {
-            if (ShouldWriteResultLog(row.logMode, prev, result))
-                logged.push_back(result);
-            prev = result;
-        }
-        EXPECT_EQ(logged, row.logged) << "mode " << row.logMode;
-    }
-}
-
 } // namespace

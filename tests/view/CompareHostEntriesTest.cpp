@@ -148,6 +148,11 @@ const CompareRow kCompareRows[] = {
 
 INSTANTIATE_TEST_SUITE_P(Keys, CompareHostEntriesTable, testing::ValuesIn(kCompareRows));
 
+const auto kResults = [](const HostEntry& e) { return e.result.load(); };
+const auto kOrders = [](const HostEntry& e) { return e.order; };
+const auto kNames = [](const HostEntry& e) { return e.name; };
+const auto kDescriptions = [](const HostEntry& e) { return e.description; };
+
 // Sorting whole lists with the list's merge sort gives the documented orders.
 class SortedList : public testing::Test
 {
@@ -165,38 +170,17 @@ protected:
         MergeSort(items_, [key](ItemData a, ItemData b) { return CompareHostEntries(a, b, key); });
     }
 
-    std::vector<std::int32_t> Results() const
+    // One field of every row, top to bottom.
+    template<typename Field>
+    auto Column(Field field) const
     {
-        std::vector<std::int32_t> out;
+        std::vector<decltype(field(*entries_.front()))> out;
         for (ItemData i : items_)
-            out.push_back(Entry(i).result.load());
-        return out;
-    }
-    std::vector<std::int32_t> Orders() const
-    {
-        std::vector<std::int32_t> out;
-        for (ItemData i : items_)
-            out.push_back(Entry(i).order);
-        return out;
-    }
-    std::vector<std::string> Names() const
-    {
-        std::vector<std::string> out;
-        for (ItemData i : items_)
-            out.push_back(Entry(i).name);
-        return out;
-    }
-    std::vector<std::string> Descriptions() const
-    {
-        std::vector<std::string> out;
-        for (ItemData i : items_)
-            out.push_back(Entry(i).description);
+            out.push_back(field(*reinterpret_cast<const HostEntry*>(i)));
         return out;
     }
 
 private:
-    static const HostEntry& Entry(ItemData i) { return *reinterpret_cast<const HostEntry*>(i); }
-
     std::vector<std::unique_ptr<HostEntry>> entries_;
     std::vector<ItemData> items_;
 };
@@ -206,11 +190,11 @@ TEST_F(SortedList, TimesAscendingThenNotProbedThenNoReply)
     for (std::int32_t r : {12, -1, 3, -2})
         Add(Result(r));
     Sort(2);
-    EXPECT_EQ(Results(), (std::vector<std::int32_t> {3, 12, -2, -1}));
+    EXPECT_EQ(Column(kResults), (std::vector<std::int32_t> {3, 12, -2, -1}));
     Sort(-2);
-    EXPECT_EQ(Results(), (std::vector<std::int32_t> {-1, -2, 12, 3}));
+    EXPECT_EQ(Column(kResults), (std::vector<std::int32_t> {-1, -2, 12, 3}));
     Sort(0);
-    EXPECT_EQ(Orders(), (std::vector<std::int32_t> {0, 1, 2, 3}));
+    EXPECT_EQ(Column(kOrders), (std::vector<std::int32_t> {0, 1, 2, 3}));
 }
 
 TEST_F(SortedList, EqualTimesKeepGroupOrderBothWays)
@@ -218,9 +202,9 @@ TEST_F(SortedList, EqualTimesKeepGroupOrderBothWays)
     for (std::int32_t r : {5, 5, 1, 5, -1, -1})
         Add(Result(r));
     Sort(2);
-    EXPECT_EQ(Orders(), (std::vector<std::int32_t> {2, 0, 1, 3, 4, 5}));
+    EXPECT_EQ(Column(kOrders), (std::vector<std::int32_t> {2, 0, 1, 3, 4, 5}));
     Sort(-2);
-    EXPECT_EQ(Orders(), (std::vector<std::int32_t> {4, 5, 0, 1, 3, 2}));
+    EXPECT_EQ(Column(kOrders), (std::vector<std::int32_t> {4, 5, 0, 1, 3, 2}));
 }
 
 TEST_F(SortedList, AddressesByNumericValue)
@@ -228,10 +212,10 @@ TEST_F(SortedList, AddressesByNumericValue)
     for (const char* a : {"192.168.0.1", "10.0.0.10", "10.0.0.2", "9.255.255.255"})
         Add(Address(a));
     Sort(1);
-    EXPECT_EQ(Names(),
+    EXPECT_EQ(Column(kNames),
         (std::vector<std::string> {"9.255.255.255", "10.0.0.2", "10.0.0.10", "192.168.0.1"}));
     Sort(-1);
-    EXPECT_EQ(Names(),
+    EXPECT_EQ(Column(kNames),
         (std::vector<std::string> {"192.168.0.1", "10.0.0.10", "10.0.0.2", "9.255.255.255"}));
 }
 
@@ -240,9 +224,9 @@ TEST_F(SortedList, DescriptionsByteWise)
     for (const char* d : {"b", "\xc3\xa9", "B", "", "a"})
         Add(Description(d));
     Sort(3);
-    EXPECT_EQ(Descriptions(), (std::vector<std::string> {"", "B", "a", "b", "\xc3\xa9"}));
+    EXPECT_EQ(Column(kDescriptions), (std::vector<std::string> {"", "B", "a", "b", "\xc3\xa9"}));
     Sort(-3);
-    EXPECT_EQ(Descriptions(), (std::vector<std::string> {"\xc3\xa9", "b", "a", "B", ""}));
+    EXPECT_EQ(Column(kDescriptions), (std::vector<std::string> {"\xc3\xa9", "b", "a", "B", ""}));
 }
 
 } // namespace
