@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+
+// The daily result log: one line per logged result, appended to the file
+// "kelvoran.YYYYMMDD" (local date) in a directory, the file opened and closed
+// for every write. The day is chosen line by line, so lines after midnight go
+// to the next day's file.
+//
+// A line whose file cannot be opened or written at that moment (read-only or
+// missing directory, full disk, a directory in the file's place) is not lost:
+// it waits in memory with its own time and file, and waiting lines are written
+// first, in order, as soon as their file can be written again. Files do not
+// wait for each other, but the lines of one file are never reordered. At most
+// maxQueuedLines wait; beyond that the oldest are dropped and one line saying
+// how many stands in their place, in front of the oldest line kept.
+// Nothing is reported to the user. Window thread only.
+class ResultLog
+{
+public:
+    using Clock = std::function<std::time_t()>;
+    static constexpr std::size_t kMaxQueuedLines = 10000;
+
+    // An empty clock reads the system clock.
+    explicit ResultLog(std::string directory = ".", Clock clock = {},
+        std::size_t maxQueuedLines = kMaxQueuedLines);
+    // Makes one last attempt to write what waits.
+    ~ResultLog();
+    ResultLog(const ResultLog&) = delete;
+    ResultLog& operator=(const ResultLog&) = delete;
+
+    // Appends the line for a host's new result (-1: "N/A"), after the lines
+    // that wait. Reads the clock once, for both the file and the line's time.
+    void WriteResultLog(std::string_view name, std::int32_t result);
+
+    // Writes what waits, as far as the files can be written now. True when
+    // nothing waits any more.
+    bool Flush();
+
+    std::size_t QueuedLines() const { return queue_.size(); }
+
+private:
+    struct Line
+    {
+        std::string file;
+        std::string text;
+        std::uint64_t droppedBefore = 0; // lines dropped just before this one
+        std::tm localTime {};
+    };
+
+    bool WriteFile(const std::string& file);
+    void DropOldest();
+
+    std::string directory_;
+    Clock clock_;
+    std::size_t maxQueuedLines_;
+    std::deque<Line> queue_;
+    std::map<std::string, std::size_t> queuedPerFile_;
+};

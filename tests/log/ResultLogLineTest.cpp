@@ -1,0 +1,77 @@
+#include "log/ResultLogLine.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::tm Local(int year, int month, int day, int hour, int minute, int second)
+{
+    std::tm t {};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    return t;
+}
+
+struct LineRow
+{
+    std::tm time;
+    const char* name;
+    std::int32_t result;
+    const char* line;
+};
+
+class ResultLogLineFormat : public testing::TestWithParam<LineRow>
+{ };
+
+TEST_P(ResultLogLineFormat, Line)
+{
+    const LineRow& r = GetParam();
+    EXPECT_EQ(FormatResultLogLine(r.time, r.name, r.result), r.line);
+}
+
+// clang-format off
+const LineRow kLineRows[] = {
+    {Local(2009, 12, 31, 9, 5, 3), "10.0.0.1", 12, "[09:05:03] 10.0.0.1         12 ms\n"},
+    {Local(2009, 12, 31, 9, 5, 3), "10.0.0.1", -1, "[09:05:03] 10.0.0.1         N/A\n"},
+    {Local(2009, 12, 31, 0, 0, 0), "192.168.100.200", 0, "[00:00:00] 192.168.100.200  0 ms\n"},
+    {Local(2009, 12, 31, 23, 59, 59), "255.255.255.255", 4999, "[23:59:59] 255.255.255.255  4999 ms\n"},
+    {Local(2009, 12, 31, 12, 0, 0), "1.1.1.1", 2147483647, "[12:00:00] 1.1.1.1          2147483647 ms\n"},
+    {Local(2009, 12, 31, 12, 0, 0), "1.1.1.1", -2, "[12:00:00] 1.1.1.1          -2 ms\n"},
+    {Local(2009, 12, 31, 12, 0, 0), "sixteen-chars-xx", 7, "[12:00:00] sixteen-chars-xx 7 ms\n"},
+    {Local(2009, 12, 31, 12, 0, 0), "seventeen-chars-x", 7, "[12:00:00] seventeen-chars-x 7 ms\n"},
+    {Local(2009, 12, 31, 12, 0, 0), "", -1, "[12:00:00]                  N/A\n"},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Results, ResultLogLineFormat, testing::ValuesIn(kLineRows));
+
+TEST(ResultLogFileName, LocalDateAsEightDigits)
+{
+    const struct
+    {
+        std::tm time;
+        const char* name;
+    } rows[] = {
+        {Local(2009, 12, 31, 23, 59, 59), "kelvoran.20091231"},
+        {Local(2010, 1, 1, 0, 0, 0), "kelvoran.20100101"},
+        {Local(2024, 3, 5, 12, 0, 0), "kelvoran.20240305"},
+        {Local(2024, 2, 29, 1, 2, 3), "kelvoran.20240229"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(ResultLogFileName(row.time), row.name);
+}
+
+TEST(DroppedLinesLine, CountsTheDroppedLines)
+{
+    const std::tm t = Local(2009, 12, 31, 9, 5, 3);
+    EXPECT_EQ(FormatDroppedLinesLine(t, 1),
+        "[09:05:03] 1 earlier line dropped: the result log could not be written\n");
+    EXPECT_EQ(FormatDroppedLinesLine(t, 25),
+        "[09:05:03] 25 earlier lines dropped: the result log could not be written\n");
+}
+
+} // namespace

@@ -1,0 +1,358 @@
+#include "log/ResultLog.h"
+
+#include "log/LogMode.h"
+#include "log/ResultLogLine.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include <sys/resource.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Lines are checked with fixed local times, so the tests fix the time zone.
+class ZoneGuard
+{
+public:
+    explicit ZoneGuard(const char* zone)
+    {
+        if (const char* old = std::getenv("TZ"))
+            old_ = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ZoneGuard()
+    {
+        if (old_.empty())
+            unsetenv("TZ");
+        else
+            setenv("TZ", old_.c_str(), 1);
+        tzset();
+    }
+
+private:
+    std::string old_;
+};
+
+std::time_t Utc(int year, int month, int day, int hour, int minute, int second)
+{
+    std::tm t {};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    return timegm(&t);
+}
+
+std::string Read(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+std::string Line(const char* time, const char* name, std::int32_t result)
+{
+    std::string padded = name;
+    padded.resize(16, ' ');
+    return std::string("[") + time + "] " + padded + " "
+        + (result == -1 ? std::string("N/A") : std::to_string(result) + " ms") + "\n";
+}
+
+constexpr const char* kDay1 = "kelvoran.20091231";
+constexpr const char* kDay2 = "kelvoran.20100101";
+
+class ResultLogFile : public testing::Test
+{
+protected:
+    ResultLog MakeLog(
+        const std::string& directory, std::size_t maxQueued = ResultLog::kMaxQueuedLines)
+    {
+        return ResultLog(
+            directory, [this] { return now_; }, maxQueued);
+    }
+    std::string In(const char* file) const { return Read(dir_.file(file)); }
+    // A directory in the file's place: opening it fails for every user, root included.
+    void Block(const char* file) { fs::create_directory(dir_.file(file)); }
+    void Unblock(const char* file) { fs::remove(dir_.file(file)); }
+
+    ZoneGuard zone_ {"UTC0"};
+    TempDir dir_;
+    std::time_t now_ = Utc(2009, 12, 31, 9, 5, 3);
+};
+
+TEST_F(ResultLogFile, ByDefaultWritesTodaysFileInTheWorkingDirectory)
+{
+    const std::time_t before = std::time(nullptr);
+    {
+        ResultLog log;
+        log.WriteResultLog("10.0.0.1", 12);
+    }
+    const std::time_t after = std::time(nullptr);
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator("."))
+        files.push_back(entry.path().filename().string());
+    ASSERT_EQ(files.size(), 1u);
+    std::tm local {};
+    std::vector<std::string> days;
+    for (std::time_t t : {before, after})
+        days.push_back(ResultLogFileName(*gmtime_r(&t, &local)));
+    EXPECT_TRUE(files[0] == days[0] || files[0] == days[1]) << files[0];
+    const std::string line = Read(files[0]);
+    EXPECT_EQ(line.substr(10), " 10.0.0.1         12 ms\n");
+}
+
+TEST_F(ResultLogFile, WritesLinesInTheOrderOfTheResults)
+{
+    auto log = MakeLog(dir_.path());
+    log.WriteResultLog("10.0.0.1", 12);
+    now_ += 2;
+    log.WriteResultLog("10.0.0.1", -1);
+    EXPECT_EQ(In(kDay1), Line("09:05:03", "10.0.0.1", 12) + Line("09:05:05", "10.0.0.1", -1));
+    EXPECT_EQ(log.QueuedLines(), 0u);
+}
+
+TEST_F(ResultLogFile, AppendsToWhatIsThere)
+{
+    dir_.write(kDay1, "earlier\n");
+    auto log = MakeLog(dir_.path());
+    log.WriteResultLog("10.0.0.7", 3);
+    EXPECT_EQ(In(kDay1), "earlier\n" + Line("09:05:03", "10.0.0.7", 3));
+}
+
+TEST_F(ResultLogFile, LinesAroundMidnightGoToTheirOwnDaysFiles)
+{
+    auto log = MakeLog(dir_.path());
+    now_ = Utc(2009, 12, 31, 23, 59, 59);
+    log.WriteResultLog("10.0.0.1", 12);
+    ++now_;
+    log.WriteResultLog("10.0.0.1", 13);
+    EXPECT_EQ(In(kDay1), Line("23:59:59", "10.0.0.1", 12));
+    EXPECT_EQ(In(kDay2), Line("00:00:00", "10.0.0.1", 13));
+}
+
+TEST_F(ResultLogFile, DayAndTimeAreLocal)
+{
+    ZoneGuard tokyo("JST-9");
+    auto log = MakeLog(dir_.path());
+    now_ = Utc(2009, 12, 31, 15, 0, 0);
+    log.WriteResultLog("10.0.0.1", 1);
+    EXPECT_EQ(In(kDay2), Line("00:00:00", "10.0.0.1", 1));
+    EXPECT_FALSE(fs::exists(dir_.file(kDay1)));
+}
+
+TEST_F(ResultLogFile, ByStatusModeLogsOnlyChangesToAndFromNoReply)
+{
+    auto log = MakeLog(dir_.path());
+    std::int32_t prev = -2;
+    for (std::int32_t result : {12, -1, 15, 17}) {
+        if (ShouldWriteResultLog(kLogByStatus, prev, result))
+            log.WriteResultLog("10.0.0.1", result);
+        prev = result;
+        ++now_;
+    }
+    EXPECT_EQ(In(kDay1), Line("09:05:04", "10.0.0.1", -1) + Line("09:05:05", "10.0.0.1", 15));
+}
+
+TEST_F(ResultLogFile, LinesWaitForAMissingDirectoryWithTheirOwnTimesAndDays)
+{
+    const std::string later = dir_.file("later");
+    auto log = MakeLog(later);
+    now_ = Utc(2009, 12, 31, 23, 59, 58);
+    log.WriteResultLog("10.0.0.1", 12);
+    ++now_;
+    log.WriteResultLog("10.0.0.2", -1);
+    ++now_;
+    log.WriteResultLog("10.0.0.3", 7);
+    EXPECT_EQ(log.QueuedLines(), 3u);
+
+    fs::create_directory(later);
+    ++now_;
+    log.WriteResultLog("10.0.0.1", 13);
+    EXPECT_EQ(log.QueuedLines(), 0u);
+    EXPECT_EQ(Read(later + "/" + kDay1),
+        Line("23:59:58", "10.0.0.1", 12) + Line("23:59:59", "10.0.0.2", -1));
+    EXPECT_EQ(Read(later + "/" + kDay2),
+        Line("00:00:00", "10.0.0.3", 7) + Line("00:00:01", "10.0.0.1", 13));
+}
+
+TEST_F(ResultLogFile, AnUnwritableDayDoesNotHoldBackAnother)
+{
+    auto log = MakeLog(dir_.path());
+    Block(kDay1);
+    now_ = Utc(2009, 12, 31, 23, 59, 58);
+    log.WriteResultLog("a", 1);
+    ++now_;
+    log.WriteResultLog("b", 2);
+    ++now_;
+    log.WriteResultLog("c", 3); // the next day's file can be written
+    EXPECT_EQ(In(kDay2), Line("00:00:00", "c", 3));
+    EXPECT_EQ(log.QueuedLines(), 2u);
+
+    Unblock(kDay1);
+    ++now_;
+    log.WriteResultLog("d", 4);
+    EXPECT_EQ(In(kDay1), Line("23:59:58", "a", 1) + Line("23:59:59", "b", 2));
+    EXPECT_EQ(In(kDay2), Line("00:00:00", "c", 3) + Line("00:00:01", "d", 4));
+}
+
+TEST_F(ResultLogFile, ALaterFileStillBlockedKeepsItsLinesInOrder)
+{
+    auto log = MakeLog(dir_.path());
+    now_ = Utc(2009, 12, 31, 23, 59, 59);
+    // Both days wait; then the first can be written again, the second not yet.
+    Block(kDay1);
+    Block(kDay2);
+    log.WriteResultLog("a", 1);
+    ++now_;
+    log.WriteResultLog("b", 2);
+    ++now_;
+    log.WriteResultLog("c", 3);
+    Unblock(kDay1);
+    EXPECT_FALSE(log.Flush());
+    EXPECT_EQ(In(kDay1), Line("23:59:59", "a", 1));
+    EXPECT_EQ(log.QueuedLines(), 2u);
+
+    ++now_;
+    log.WriteResultLog("d", 4);
+    EXPECT_EQ(log.QueuedLines(), 3u);
+    Unblock(kDay2);
+    ++now_;
+    log.WriteResultLog("e", 5);
+    EXPECT_EQ(In(kDay2),
+        Line("00:00:00", "b", 2) + Line("00:00:01", "c", 3) + Line("00:00:02", "d", 4)
+            + Line("00:00:03", "e", 5));
+    EXPECT_EQ(log.QueuedLines(), 0u);
+}
+
+TEST_F(ResultLogFile, AFullDeviceKeepsTheLines)
+{
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full on this machine";
+    auto log = MakeLog(dir_.path());
+    fs::create_symlink("/dev/full", dir_.file(kDay1)); // opens, but every write fails
+    log.WriteResultLog("10.0.0.1", 12);
+    ++now_;
+    log.WriteResultLog("10.0.0.2", 3);
+    EXPECT_EQ(log.QueuedLines(), 2u);
+
+    fs::remove(dir_.file(kDay1));
+    ++now_;
+    log.WriteResultLog("10.0.0.3", -1);
+    EXPECT_EQ(In(kDay1),
+        Line("09:05:03", "10.0.0.1", 12) + Line("09:05:04", "10.0.0.2", 3)
+            + Line("09:05:05", "10.0.0.3", -1));
+}
+
+// A file size limit cuts a write in the middle of a line, as a disk running full
+// does; the part must not stay in front of the lines written later.
+TEST_F(ResultLogFile, APartlyWrittenLineIsCutOffAndWrittenAgainWhole)
+{
+    const std::string first = Line("09:05:03", "10.0.0.1", 12);
+    auto log = MakeLog(dir_.path());
+    log.WriteResultLog("10.0.0.1", 12);
+
+    rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tight = old;
+    tight.rlim_cur = first.size() + 10;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    ++now_;
+    log.WriteResultLog("10.0.0.2", 3);
+    const std::size_t waiting = log.QueuedLines();
+    const std::string during = In(kDay1);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(waiting, 1u);
+    EXPECT_EQ(during, first);
+    ++now_;
+    log.WriteResultLog("10.0.0.3", 4);
+    EXPECT_EQ(In(kDay1), first + Line("09:05:04", "10.0.0.2", 3) + Line("09:05:05", "10.0.0.3", 4));
+}
+
+TEST_F(ResultLogFile, AFullQueueDropsTheOldestAndSaysHowMany)
+{
+    const std::string later = dir_.file("later");
+    auto log = MakeLog(later);
+    now_ = Utc(2009, 12, 31, 0, 0, 0);
+    const int total = static_cast<int>(ResultLog::kMaxQueuedLines) + 5;
+    for (int i = 0; i < total; ++i) {
+        log.WriteResultLog("10.0.0.1", i);
+        ++now_;
+    }
+    EXPECT_EQ(log.QueuedLines(), ResultLog::kMaxQueuedLines);
+
+    fs::create_directory(later);
+    log.WriteResultLog("10.0.0.1", -1);
+    std::istringstream file(Read(later + "/" + kDay1));
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(file, l);)
+        lines.push_back(l + "\n");
+    ASSERT_EQ(lines.size(), ResultLog::kMaxQueuedLines + 2);
+    EXPECT_EQ(
+        lines[0], "[00:00:05] 5 earlier lines dropped: the result log could not be written\n");
+    EXPECT_EQ(lines[1], Line("00:00:05", "10.0.0.1", 5));
+    EXPECT_EQ(lines[ResultLog::kMaxQueuedLines], Line("02:46:44", "10.0.0.1", total - 1));
+    EXPECT_EQ(lines.back(), Line("02:46:45", "10.0.0.1", -1));
+}
+
+TEST_F(ResultLogFile, EachGapGetsItsOwnCountAndAWritableFileNeverDrops)
+{
+    auto log = MakeLog(dir_.path(), 3);
+    Block(kDay1);
+    now_ = Utc(2009, 12, 31, 23, 59, 50);
+    for (int i = 0; i < 5; ++i) {
+        log.WriteResultLog("x", i);
+        ++now_;
+    }
+    EXPECT_EQ(log.QueuedLines(), 3u);
+    Unblock(kDay1);
+    log.WriteResultLog("x", 5);
+    Block(kDay2);
+    now_ = Utc(2010, 1, 1, 0, 0, 0);
+    for (int i = 6; i < 10; ++i) {
+        log.WriteResultLog("x", i);
+        ++now_;
+    }
+    // A line whose file can be written while three wait does not push one out.
+    now_ = Utc(2009, 12, 31, 23, 59, 59);
+    log.WriteResultLog("late", 1);
+    EXPECT_EQ(log.QueuedLines(), 3u);
+    Unblock(kDay2);
+    EXPECT_TRUE(log.Flush());
+
+    const char* dropped = " earlier lines dropped: the result log could not be written\n";
+    EXPECT_EQ(In(kDay1),
+        "[23:59:52] 2" + std::string(dropped) + Line("23:59:52", "x", 2) + Line("23:59:53", "x", 3)
+            + Line("23:59:54", "x", 4) + Line("23:59:55", "x", 5) + Line("23:59:59", "late", 1));
+    EXPECT_EQ(In(kDay2),
+        "[00:00:01] 1 earlier line dropped: the result log could not be written\n"
+            + Line("00:00:01", "x", 7) + Line("00:00:02", "x", 8) + Line("00:00:03", "x", 9));
+}
+
+TEST_F(ResultLogFile, WaitingLinesAreWrittenWhenTheLogIsDestroyed)
+{
+    {
+        auto log = MakeLog(dir_.path());
+        Block(kDay1);
+        log.WriteResultLog("10.0.0.1", 12);
+        Unblock(kDay1);
+    }
+    EXPECT_EQ(In(kDay1), Line("09:05:03", "10.0.0.1", 12));
+}
+
+} // namespace
