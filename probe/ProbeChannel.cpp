@@ -1,0 +1,68 @@
+#include "probe/ProbeChannel.h"
+
+#include <algorithm>
+
+void ProbeChannel::Open(std::function<void()> wake)
+{
+    std::lock_guard lock(mutex_);
+    wake_ = std::move(wake);
+    open_ = true;
+    wakePosted_ = false;
+}
+
+void ProbeChannel::Close()
+{
+    {
+        std::lock_guard lock(mutex_);
+        open_ = false;
+        queue_.clear();
+        wake_ = nullptr;
+    }
+    handled_.notify_all();
+}
+
+bool ProbeChannel::IsOpen() const
+{
+    std::lock_guard lock(mutex_);
+    return open_;
+}
+
+void ProbeChannel::Deliver(const std::function<void(const ProbeResult&)>& handle)
+{
+    std::unique_lock lock(mutex_);
+    wakePosted_ = false;
+    while (open_ && !queue_.empty()) {
+        Pending* pending = queue_.front();
+        queue_.pop_front();
+        inHand_ = pending;
+        const ProbeResult result = pending->result;
+        lock.unlock();
+        handle(result);
+        lock.lock();
+        // The sender waits until this is set, even if the channel closed
+        // meanwhile; after that it may leave, and `pending` (on its stack)
+        // is gone.
+        pending->done = true;
+        inHand_ = nullptr;
+        handled_.notify_all();
+    }
+}
+
+bool ProbeChannel::Send(const ProbeResult& result)
+{
+    std::unique_lock lock(mutex_);
+    if (!open_)
+        return false;
+    Pending pending {result, false};
+    queue_.push_back(&pending);
+    if (!wakePosted_ && wake_) {
+        wakePosted_ = true;
+        wake_();
+    }
+    handled_.wait(lock, [&] { return pending.done || (!open_ && inHand_ != &pending); });
+    if (!pending.done) {
+        // Closed before it was handled: make sure nothing refers to it.
+        queue_.erase(std::remove(queue_.begin(), queue_.end(), &pending), queue_.end());
+    }
+    return pending.done;
+}

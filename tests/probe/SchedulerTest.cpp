@@ -1,0 +1,140 @@
+#include "probe/Scheduler.h"
+
+#include "hosts/HostEntry.h"
+#include "probe/ResultText.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct Entries
+{
+    std::vector<std::unique_ptr<HostEntry>> owned;
+    std::vector<HostEntry*> snapshot;
+
+    HostEntry* Add(std::int32_t lastDone, std::int32_t row, bool busy = false)
+    {
+        owned.push_back(std::make_unique<HostEntry>());
+        HostEntry* e = owned.back().get();
+        e->lastDone = lastDone;
+        e->row = row;
+        e->order = row;
+        e->busy = busy ? 1 : 0;
+        snapshot.push_back(e);
+        return e;
+    }
+};
+
+std::vector<HostEntry*> Walk(
+    Entries& entries, std::uint32_t now, std::int32_t* inFlight, bool countStarts = false)
+{
+    std::vector<HostEntry*> started;
+    RunScheduleTick(entries.snapshot,
+        {
+            [inFlight] { return *inFlight; },
+            [now] { return now; },
+            [&](HostEntry* e) {
+                started.push_back(e);
+                if (countStarts)
+                    ++*inFlight;
+            },
+        });
+    return started;
+}
+
+} // namespace
+
+TEST(Scheduler, DueStrictlyAfterTheIntervalAndAcrossTheTickWrap)
+{
+    struct Case
+    {
+        std::uint32_t now;
+        std::uint32_t lastDone;
+        bool due;
+    };
+    const Case cases[] = {
+        {6000, 1000, false},
+        {6001, 1000, true},
+        {1000, 1000, false},
+        {0x00000400, 0xFFFFF000, true}, // 5120 ms across the wrap
+        {0x00000388, 0xFFFFFFFF, false}, // 905 ms across the wrap
+        {0x00000100, 0xFFFFF000, false}, // 4352 ms across the wrap
+        {0x80001388, 0x80000000, false}, // exactly 5000 across the sign change
+        {0x80001389, 0x80000000, true},
+        {0xFFFFFFFF, 0x00000000, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsDue(c.now, static_cast<std::int32_t>(c.lastDone)), c.due)
+            << std::hex << c.now << " " << c.lastDone;
+    }
+}
+
+TEST(Scheduler, OrderIsLastDoneThenRowAndNeverEqual)
+{
+    HostEntry a, b;
+    a.lastDone = 10;
+    b.lastDone = 20;
+    EXPECT_EQ(CompareByLastDone(&a, &b), -1);
+    EXPECT_EQ(CompareByLastDone(&b, &a), 1);
+    // Signed: a tick with the top bit set sorts first.
+    a.lastDone = static_cast<std::int32_t>(0x80000000u);
+    EXPECT_EQ(CompareByLastDone(&a, &b), -1);
+    b.lastDone = a.lastDone;
+    a.row = 3;
+    b.row = 4;
+    EXPECT_EQ(CompareByLastDone(&a, &b), -1);
+    EXPECT_EQ(CompareByLastDone(&b, &a), 1);
+    EXPECT_EQ(CompareByLastDone(&a, &a), 1);
+
+    Entries entries;
+    HostEntry* late = entries.Add(3000, 0);
+    HostEntry* rowTwo = entries.Add(1000, 2);
+    HostEntry* rowOne = entries.Add(1000, 1);
+    HostEntry* busy = entries.Add(500, 3, true);
+    HostEntry* notDue = entries.Add(9000, 4);
+    std::int32_t inFlight = 0;
+    const std::vector<HostEntry*> started = Walk(entries, 9000, &inFlight);
+    // The busy and the not-yet-due entries are skipped.
+    EXPECT_EQ(started, (std::vector<HostEntry*> {rowOne, rowTwo, late}));
+    EXPECT_EQ(busy->busy, 1);
+    EXPECT_EQ(notDue->lastDone, 9000);
+}
+
+TEST(Scheduler, CapIsReadBeforeEachElement)
+{
+    Entries entries;
+    for (int i = 0; i < 80; ++i)
+        entries.Add(0, i);
+
+    std::int32_t inFlight = 51;
+    EXPECT_TRUE(Walk(entries, 10000, &inFlight).empty()) << "51 running: nothing starts";
+
+    inFlight = 50;
+    EXPECT_EQ(Walk(entries, 10000, &inFlight).size(), 80u)
+        << "a count that does not move lets the whole walk through";
+
+    // When each start is counted at once, the walk stops as soon as the count
+    // exceeds 50: from 45, six more start (46..51).
+    inFlight = 45;
+    EXPECT_EQ(Walk(entries, 10000, &inFlight, true).size(), 6u);
+    EXPECT_EQ(inFlight, 51);
+}
+
+TEST(Scheduler, EmptySnapshotStartsNothing)
+{
+    Entries entries;
+    std::int32_t inFlight = 0;
+    EXPECT_TRUE(Walk(entries, 10000, &inFlight).empty());
+}
+
+TEST(ResultText, TimeOrNotAvailable)
+{
+    EXPECT_EQ(ResultText(0), "0 ms");
+    EXPECT_EQ(ResultText(12), "12 ms");
+    EXPECT_EQ(ResultText(4999), "4999 ms");
+    EXPECT_EQ(ResultText(-1), "N/A");
+}
