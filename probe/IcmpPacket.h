@@ -1,0 +1,62 @@
+#pragma once
+
+#include "probe/IcmpSocketKind.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+// What tells the answers to one echo request apart from all other ICMP
+// traffic: identifier and sequence (host byte order) and the destination
+// (network byte order) that the request went to.
+struct EchoTag
+{
+    std::uint16_t identifier = 0;
+    std::uint16_t sequence = 0;
+    std::uint32_t destination = 0;
+};
+
+enum class PacketVerdict {
+    NotOurs, // skip it and go on waiting
+    Reply, // the echo reply to the request
+    Error, // an ICMP error about the request
+};
+
+struct PacketClass
+{
+    PacketVerdict verdict = PacketVerdict::NotOurs;
+    std::uint32_t status = 0; // IcmpStatus: IP_SUCCESS for a reply, the error's meaning otherwise
+    std::uint32_t source = 0; // who sent it, network byte order
+    std::span<const std::uint8_t> data; // a reply's echoed data, within the received bytes
+};
+
+constexpr std::size_t kIcmpHeaderSize = 8;
+constexpr std::size_t kMaxEchoRequestSize = kIcmpHeaderSize + 255;
+
+// The Internet checksum (RFC 1071) of the bytes; 0 over a message that
+// carries a correct checksum.
+std::uint16_t InternetChecksum(std::span<const std::uint8_t> bytes);
+
+// Writes an echo request carrying the data into out, which must have room for
+// kIcmpHeaderSize + data.size() bytes; returns the number of bytes written.
+std::size_t BuildEchoRequest(
+    std::span<std::uint8_t> out, const EchoTag& tag, std::span<const std::uint8_t> data);
+
+// The status an ICMP error of this type and code stands for, or nothing for
+// messages that do not end the wait for a reply (redirects, echo, ...).
+std::optional<std::uint32_t> IcmpErrorStatus(std::uint8_t type, std::uint8_t code);
+
+// Judges one packet read from an ICMP socket of the given kind: raw sockets
+// deliver the IP header in front, datagram sockets do not and give the sender
+// as sourceAddress (network byte order) instead. Safe on any bytes.
+PacketClass ClassifyIcmpPacket(std::span<const std::uint8_t> bytes, IcmpSocketKind kind,
+    std::uint32_t sourceAddress, const EchoTag& tag);
+
+// Judges one ICMP error that a datagram socket queued for its request: the
+// type and code of the error, the bytes it quoted from the ICMP header of the
+// request on, the destination of that request and the sender of the error
+// (both network byte order). Safe on any bytes.
+PacketClass ClassifyQueuedIcmpError(std::uint8_t type, std::uint8_t code,
+    std::span<const std::uint8_t> quoted, std::uint32_t requestDestination, std::uint32_t offender,
+    const EchoTag& tag);
