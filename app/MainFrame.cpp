@@ -4,9 +4,15 @@
 #include "hosts/GroupSelectDialog.h"
 #include "hosts/HostEntry.h"
 #include "hosts/Resolver.h"
+#include "probe/IcmpProbe.h"
+#include "probe/ProbeChannel.h"
+#include "probe/ResultText.h"
+#include "probe/Scheduler.h"
+#include "probe/UserMessage.h"
 #include "res/DialogUnits.h"
 #include "res/Resource.h"
 #include "res/Resources.h"
+#include "view/CompareHostEntries.h"
 #include "view/HostListCtrl.h"
 
 #include <QAction>
@@ -47,6 +53,7 @@ static void InitResources()
 
 CMainFrame::CMainFrame(Services services)
     : services_(std::move(services))
+    , channel_(std::make_shared<ProbeChannel>())
 {
     InitResources();
     setAttribute(Qt::WA_DeleteOnClose);
@@ -55,7 +62,18 @@ CMainFrame::CMainFrame(Services services)
 
 CMainFrame::~CMainFrame()
 {
+    channel_->Close();
     hostTable.clear();
+}
+
+std::int32_t CMainFrame::loadGeneration() const
+{
+    return channel_->loadGeneration.load();
+}
+
+std::int32_t CMainFrame::probesInFlight() const
+{
+    return channel_->probesInFlight.load();
 }
 
 bool CMainFrame::LoadFrame()
@@ -90,6 +108,8 @@ int CMainFrame::OnCreate()
     hostList->setFrameShape(QFrame::NoFrame);
     hostList->setFocusPolicy(Qt::ClickFocus);
     setCentralWidget(hostList);
+    hostList->sendToMainWindow
+        = [this](std::uint32_t code, std::intptr_t param) { return OnUserMessage(code, param); };
 
     const int clientWidth = width();
     const int scrollExtent = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, hostList);
@@ -106,8 +126,12 @@ int CMainFrame::OnCreate()
         3, "Desc", CStripedListCtrl::Align::Left, clientWidth - scrollExtent - 190);
 
     logMode = 0;
-    counters_->loadGeneration = 0;
-    counters_->probesInFlight = 0;
+    channel_->loadGeneration = 0;
+    channel_->probesInFlight = 0;
+    channel_->Open([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { DeliverProbeResults(); }, Qt::QueuedConnection);
+    });
 
     timerId_ = startTimer(kTimerPeriodMs, Qt::PreciseTimer);
 
@@ -200,7 +224,7 @@ void CMainFrame::OnGroup()
         return;
     // Raised only now that the file is open: when the file has vanished the
     // shown group stays, and so do the results of its running probes.
-    counters_->loadGeneration.fetch_add(1);
+    channel_->loadGeneration.fetch_add(1);
 
     std::string title = logMode == 1 ? "[*] " : logMode == 2 ? "[+] " : "";
     title += "kelvoran : ";
@@ -264,6 +288,9 @@ bool CMainFrame::DestroyWindow()
         killTimer(timerId_);
         timerId_ = 0;
     }
+    // From here on no worker reaches the window: those waiting to report
+    // return at once, those still probing find the channel closed later.
+    channel_->Close();
     FreeAllEntries();
     return true;
 }
@@ -330,4 +357,109 @@ void CMainFrame::timerEvent(QTimerEvent* event)
         QMainWindow::timerEvent(event);
 }
 
-void CMainFrame::OnTimer() { }
+void CMainFrame::OnTimer()
+{
+    const int count = hostList->GetItemCount();
+    if (count == 0)
+        return;
+    std::vector<HostEntry*> snapshot;
+    snapshot.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        if (auto* entry = reinterpret_cast<HostEntry*>(hostList->GetItemData(i)))
+            snapshot.push_back(entry);
+    }
+    RunScheduleTick(snapshot,
+        {
+            [this] { return channel_->probesInFlight.load(); },
+            services_.tick,
+            [this](HostEntry* entry) { StartProbe(entry); },
+        });
+}
+
+void CMainFrame::StartProbe(HostEntry* entry)
+{
+    entry->busy = 1;
+    hostList->SetItemText(entry->row, 0, kInFlightMark);
+    // The worker gets its own copy of the address: the entry may be freed by
+    // a group load while the worker still runs.
+    auto body = [channel = channel_, entry, name = entry->name, echo = services_.echo] {
+        RunProbe(channel, entry, name, echo);
+    };
+    if (!services_.startThread(std::move(body))) {
+        // No thread today: leave the host free, so that a later tick retries.
+        entry->busy = 0;
+        hostList->SetItemText(entry->row, 0, "");
+    }
+}
+
+void CMainFrame::RunProbe(const std::shared_ptr<ProbeChannel>& channel, HostEntry* entry,
+    const std::string& name, const EchoFunction& echo)
+{
+    const std::int32_t generation = channel->loadGeneration.load();
+    channel->probesInFlight.fetch_add(1);
+    ProbeReply reply {};
+    const int ok = echo ? echo(name.c_str(), &reply, 10, 5000, 32)
+                        : IcmpProbe(name.c_str(), &reply, 10, 5000, 32);
+    const std::int32_t value = ok ? static_cast<std::int32_t>(reply.roundTripTime) : -1;
+    const bool current = generation == channel->loadGeneration.load();
+    channel->Send({current ? entry : nullptr, generation, value});
+    channel->probesInFlight.fetch_sub(1);
+}
+
+void CMainFrame::DeliverProbeResults()
+{
+    channel_->Deliver([this](const ProbeResult& result) {
+        // The generation is tested again here, on the window thread, where
+        // group loads happen: between the worker's test and this moment a
+        // load may have freed the entry.
+        if (result.entry != nullptr && result.generation == channel_->loadGeneration.load()) {
+            result.entry->result.store(result.value);
+            OnUserMessage(DISP, reinterpret_cast<std::intptr_t>(result.entry));
+        } else {
+            OnUserMessage(DISP, 0);
+        }
+    });
+}
+
+std::intptr_t CMainFrame::OnUserMessage(std::uint32_t code, std::intptr_t param)
+{
+    if (code == DISP) {
+        auto* entry = reinterpret_cast<HostEntry*>(param);
+        if (entry == nullptr)
+            return 0;
+        const std::int32_t result = entry->result.load();
+        const std::string text = ResultText(result);
+        const int row = entry->row;
+        hostList->SetItemText(row, 0, "");
+        if (hostList->GetItemText(row, 2) != text) {
+            hostList->SetItemText(row, 1, entry->name);
+            hostList->SetItemText(row, 2, text);
+            hostList->SetItemText(row, 3, entry->description);
+            if (hostList->sortKey == 2 || hostList->sortKey == -2) {
+                hostList->SortItems(CompareHostEntries, hostList->sortKey);
+                OnUserMessage(SORT, 0);
+            }
+        }
+        ApplyLogRule(entry);
+        entry->prevResult = result;
+        entry->lastDone = static_cast<std::int32_t>(services_.tick());
+        entry->busy = 0;
+        return 0;
+    }
+    if (code == HOST) {
+        const auto* text = reinterpret_cast<const char*>(param);
+        if (text == nullptr)
+            return 0;
+        return reinterpret_cast<std::intptr_t>(hostTable.find(text));
+    }
+    if (code == SORT) {
+        for (int i = 0; i < hostList->GetItemCount(); ++i) {
+            if (auto* entry = reinterpret_cast<HostEntry*>(hostList->GetItemData(i)))
+                entry->row = i;
+        }
+        return 0;
+    }
+    return 0;
+}
+
+void CMainFrame::ApplyLogRule(HostEntry*) { }

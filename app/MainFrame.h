@@ -2,11 +2,11 @@
 
 #include "hosts/HostTable.h"
 #include "probe/TickCount.h"
+#include "probe/WorkerThread.h"
 
 #include <QFont>
 #include <QMainWindow>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -14,22 +14,23 @@
 #include <string>
 
 class CHostListCtrl;
+class ProbeChannel;
 class QAction;
 class QMenu;
+struct HostEntry;
+struct ProbeReply;
 
-// The counters that the window shares with its probe workers. They live in a
-// reference-counted block so that a worker finishing after the window has gone
-// still finds them.
-struct FrameCounters
-{
-    std::atomic<std::int32_t> loadGeneration {0};
-    std::atomic<std::int32_t> probesInFlight {0};
-};
+// One echo exchange: host text, reply, TTL, timeout in ms, data size; 1 when a
+// valid echo came back.
+using EchoFunction = std::function<int(const char* host, ProbeReply* reply, std::uint8_t ttl,
+    std::uint32_t timeout, std::uint8_t dataSize)>;
 
 // The outside world of the main window, passed in so that tests can drive it.
 struct FrameServices
 {
     TickSource tick = GetTickCount;
+    EchoFunction echo; // the system's ICMP echo when empty
+    ThreadStarter startThread = StartWorkerThread;
     // The application's own command handling (the About box), reached for
     // commands the window does not handle itself.
     std::function<bool(int)> appCommand;
@@ -66,8 +67,17 @@ public:
     std::int32_t logMode = 0;
     HostTable hostTable;
 
-    std::int32_t loadGeneration() const { return counters_->loadGeneration.load(); }
-    std::int32_t probesInFlight() const { return counters_->probesInFlight.load(); }
+    std::int32_t loadGeneration() const;
+    std::int32_t probesInFlight() const;
+
+    // Requests to the window: DISP, SORT and HOST (see probe/UserMessage.h).
+    // Runs on the window thread only.
+    std::intptr_t OnUserMessage(std::uint32_t code, std::intptr_t param);
+
+    // The body of one probe worker, on its own thread. It never touches the
+    // entry: it only hands the pointer back with its result.
+    static void RunProbe(const std::shared_ptr<ProbeChannel>& channel, HostEntry* entry,
+        const std::string& name, const EchoFunction& echo);
 
     // The menu action of a command, for menu-state updates and tests.
     QAction* CommandAction(int id) const;
@@ -91,11 +101,14 @@ private:
     void OnUpdateCommandUI(QMenu* menu);
     void OnSize();
     void OnTimer();
+    void StartProbe(HostEntry* entry);
+    void DeliverProbeResults();
+    void ApplyLogRule(HostEntry* entry);
     void FreeAllEntries();
     void FixOuterSize();
 
     Services services_;
-    std::shared_ptr<FrameCounters> counters_ = std::make_shared<FrameCounters>();
+    std::shared_ptr<ProbeChannel> channel_;
     std::string caption_;
     std::map<int, QAction*> actions_;
     int timerId_ = 0;
