@@ -1,5 +1,6 @@
 #include "app/HostApp.h"
 
+#include "app/AboutDialog.h"
 #include "res/Resource.h"
 #include "res/Resources.h"
 
@@ -55,4 +56,8 @@ bool CHostApp::OnCommand(int id)
     return false;
 }
 
-void CHostApp::OnAppAbout() { }
+void CHostApp::OnAppAbout()
+{
+    CAboutDialog dialog(mainWindow_);
+    dialog.DoModal();
+}

@@ -1,9 +1,12 @@
 #include "app/MainFrame.h"
 
+#include "app/EdgeSnap.h"
 #include "hosts/GroupFile.h"
 #include "hosts/GroupSelectDialog.h"
 #include "hosts/HostEntry.h"
 #include "hosts/Resolver.h"
+#include "log/LogMode.h"
+#include "log/ResultLog.h"
 #include "probe/IcmpProbe.h"
 #include "probe/ProbeChannel.h"
 #include "probe/ResultText.h"
@@ -17,10 +20,12 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QShortcut>
 #include <QStyle>
 #include <QTimer>
@@ -54,6 +59,7 @@ static void InitResources()
 CMainFrame::CMainFrame(Services services)
     : services_(std::move(services))
     , channel_(std::make_shared<ProbeChannel>())
+    , resultLog_(std::make_unique<ResultLog>(services_.logDirectory, services_.logClock))
 {
     InitResources();
     setAttribute(Qt::WA_DeleteOnClose);
@@ -175,15 +181,33 @@ QAction* CMainFrame::CommandAction(int id) const
     return it == actions_.end() ? nullptr : it->second;
 }
 
-void CMainFrame::OnUpdateCommandUI(QMenu* menu)
+void CMainFrame::OnUpdateCommandUI(QMenu*)
 {
-    for (QAction* action : menu->actions()) {
-        const int id = action->data().toInt();
-        if (id == ID_FULL_LOG)
-            action->setChecked(logMode == 1);
-        else if (id == ID_LOG_BY_STATUS)
-            action->setChecked(logMode == 2);
-    }
+    UpdateLogChecks();
+}
+
+void CMainFrame::UpdateLogChecks()
+{
+    if (QAction* full = CommandAction(ID_FULL_LOG))
+        full->setChecked(IsLogCommandChecked(LogCommand::FullLog, logMode));
+    if (QAction* byStatus = CommandAction(ID_LOG_BY_STATUS))
+        byStatus->setChecked(IsLogCommandChecked(LogCommand::LogByStatus, logMode));
+}
+
+void CMainFrame::OnFullLog()
+{
+    const LogModeSwitch next = SwitchLogMode(LogCommand::FullLog, logMode, GetWindowText());
+    logMode = next.logMode;
+    SetWindowText(next.caption);
+    UpdateLogChecks();
+}
+
+void CMainFrame::OnLogByStatus()
+{
+    const LogModeSwitch next = SwitchLogMode(LogCommand::LogByStatus, logMode, GetWindowText());
+    logMode = next.logMode;
+    SetWindowText(next.caption);
+    UpdateLogChecks();
 }
 
 void CMainFrame::OnCommand(int id)
@@ -194,6 +218,12 @@ void CMainFrame::OnCommand(int id)
     switch (id) {
     case ID_GROUP:
         OnGroup();
+        return;
+    case ID_FULL_LOG:
+        OnFullLog();
+        return;
+    case ID_LOG_BY_STATUS:
+        OnLogByStatus();
         return;
     case ID_APP_EXIT:
         close();
@@ -330,6 +360,35 @@ void CMainFrame::moveEvent(QMoveEvent* event)
 {
     QMainWindow::moveEvent(event);
     FixOuterSize();
+    OnMove();
+}
+
+namespace {
+
+Rect ToRect(const QRect& r)
+{
+    return {r.x(), r.y(), r.x() + r.width(), r.y() + r.height()};
+}
+
+} // namespace
+
+void CMainFrame::OnMove()
+{
+    if (!isVisible())
+        return;
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    std::vector<Rect> monitors;
+    monitors.reserve(static_cast<std::size_t>(screens.size()));
+    for (const QScreen* screen : screens)
+        monitors.push_back(ToRect(screen->geometry()));
+    const Rect before = ToRect(frameGeometry());
+    const int monitor = ChooseMonitor(monitors, before);
+    if (monitor < 0)
+        return;
+    const Rect after = SnapToWorkArea(ToRect(screens[monitor]->availableGeometry()), before);
+    if (after == before)
+        return;
+    move(after.left, after.top);
 }
 
 void CMainFrame::resizeEvent(QResizeEvent* event)
@@ -462,4 +521,9 @@ std::intptr_t CMainFrame::OnUserMessage(std::uint32_t code, std::intptr_t param)
     return 0;
 }
 
-void CMainFrame::ApplyLogRule(HostEntry*) { }
+void CMainFrame::ApplyLogRule(HostEntry* entry)
+{
+    const std::int32_t result = entry->result.load();
+    if (ShouldWriteResultLog(logMode, entry->prevResult, result))
+        resultLog_->WriteResultLog(entry->name, result);
+}

@@ -8,6 +8,7 @@
 #include <QMainWindow>
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -16,6 +17,7 @@
 class CHostListCtrl;
 class ProbeChannel;
 class QAction;
+class ResultLog;
 class QMenu;
 struct HostEntry;
 struct ProbeReply;
@@ -31,6 +33,9 @@ struct FrameServices
     TickSource tick = GetTickCount;
     EchoFunction echo; // the system's ICMP echo when empty
     ThreadStarter startThread = StartWorkerThread;
+    // The result log's clock (the system clock when empty) and folder.
+    std::function<std::time_t()> logClock;
+    std::string logDirectory = ".";
     // The application's own command handling (the About box), reached for
     // commands the window does not handle itself.
     std::function<bool(int)> appCommand;
@@ -99,6 +104,10 @@ private:
     int OnCreate();
     void BuildMenu();
     void OnUpdateCommandUI(QMenu* menu);
+    void OnFullLog();
+    void OnLogByStatus();
+    void UpdateLogChecks();
+    void OnMove();
     void OnSize();
     void OnTimer();
     void StartProbe(HostEntry* entry);
@@ -109,6 +118,7 @@ private:
 
     Services services_;
     std::shared_ptr<ProbeChannel> channel_;
+    std::unique_ptr<ResultLog> resultLog_;
     std::string caption_;
     std::map<int, QAction*> actions_;
     int timerId_ = 0;

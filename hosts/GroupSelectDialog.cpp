@@ -83,6 +83,9 @@ CGroupSelectDialog::CGroupSelectDialog(QWidget* parent)
     setWindowTitle(QStringLiteral("Group Select"));
     setFont(DialogFont());
     setModal(true);
+    // A modal frame with a caption and a close box, nothing to resize.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+        | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
     // Created in the template's order, which is also the tab order: OK,
     // Cancel, the list.
