@@ -439,11 +439,13 @@ void CMainFrame::StartProbe(HostEntry* entry)
 {
     entry->busy = 1;
     hostList->SetItemText(entry->row, 0, kInFlightMark);
-    // The worker gets its own copy of the address: the entry may be freed by
-    // a group load while the worker still runs.
-    auto body = [channel = channel_, entry, name = entry->name, echo = services_.echo] {
-        RunProbe(channel, entry, name, echo);
-    };
+    // The worker gets its own copy of the address, since the entry may be
+    // freed by a group load while the worker runs, and the load generation of
+    // this moment: a thread may begin running only after a load that came
+    // later, and must not take that load's generation for its own.
+    auto body = [channel = channel_, entry, generation = channel_->loadGeneration.load(),
+                    name = entry->name,
+                    echo = services_.echo] { RunProbe(channel, entry, generation, name, echo); };
     if (!services_.startThread(std::move(body))) {
         // No thread today: leave the host free, so that a later tick retries.
         entry->busy = 0;
@@ -452,9 +454,8 @@ void CMainFrame::StartProbe(HostEntry* entry)
 }
 
 void CMainFrame::RunProbe(const std::shared_ptr<ProbeChannel>& channel, HostEntry* entry,
-    const std::string& name, const EchoFunction& echo)
+    std::int32_t generation, const std::string& name, const EchoFunction& echo)
 {
-    const std::int32_t generation = channel->loadGeneration.load();
     channel->probesInFlight.fetch_add(1);
     ProbeReply reply {};
     const int ok = echo ? echo(name.c_str(), &reply, 10, 5000, 32)

@@ -80,9 +80,10 @@ public:
     std::intptr_t OnUserMessage(std::uint32_t code, std::intptr_t param);
 
     // The body of one probe worker, on its own thread. It never touches the
-    // entry: it only hands the pointer back with its result.
+    // entry: it only hands the pointer back with its result and the load
+    // generation it was started in.
     static void RunProbe(const std::shared_ptr<ProbeChannel>& channel, HostEntry* entry,
-        const std::string& name, const EchoFunction& echo);
+        std::int32_t generation, const std::string& name, const EchoFunction& echo);
 
     // The menu action of a command, for menu-state updates and tests.
     QAction* CommandAction(int id) const;

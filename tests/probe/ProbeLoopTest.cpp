@@ -16,6 +16,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -160,6 +161,30 @@ TEST_F(ProbeLoop, ReloadWhileProbesRunDropsTheirResults)
     EXPECT_EQ(echo.Calls(), 3);
     clock.Set(12001);
     EXPECT_TRUE(WaitUntil([&] { return f.Text(1, 2) == "12 ms" && echo.Calls() == 6; }));
+}
+
+TEST_F(ProbeLoop, AWorkerWhoseThreadBeginsAfterAReloadDropsItsResult)
+{
+    // Threads that the system begins running only after the group has been
+    // loaded again: their results belong to the replaced group.
+    auto parked = std::make_shared<std::vector<std::function<void()>>>();
+    CMainFrame::Services services = Services();
+    services.startThread = [parked](std::function<void()> body) {
+        parked->push_back(std::move(body));
+        return true;
+    };
+    FrameDriver f(services);
+    f.ChooseGroup("Three");
+    clock.Set(6001);
+    ASSERT_TRUE(WaitUntil([&] { return parked->size() == 3; }));
+    f.ChooseGroup("Other");
+    ASSERT_EQ(f.RowCount(), 1);
+    for (auto& body : *parked)
+        ASSERT_TRUE(StartWorkerThread(std::move(body)));
+    ASSERT_TRUE(WaitUntil([&] { return echo.Calls() == 3 && f->probesInFlight() == 0; }));
+    Pump(100);
+    EXPECT_EQ(f.Text(0, 2), "");
+    EXPECT_EQ(Entry(f, 0)->result, -2);
 }
 
 TEST_F(ProbeLoop, DispWithoutEntryChangesNothing)
