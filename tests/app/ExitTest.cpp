@@ -60,5 +60,6 @@ TEST(ProcessExit, PromptWithFiftyProbesWaitingForSilentHosts)
         GTEST_SKIP() << "needs root to make a network namespace";
     EXPECT_EQ(run.status, 0) << run.output;
     ASSERT_GE(run.secondsAfterExit, 0) << run.output;
-    EXPECT_LT(run.secondsAfterExit, 1.0) << run.output;
+    EXPECT_LT(run.secondsAfterExit, 1.0 * KELVORAN_SLOWDOWN) << run.output;
+    std::printf("exit took %.3f s\n", run.secondsAfterExit);
 }
