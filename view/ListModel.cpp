@@ -6,15 +6,6 @@
 #include <QBrush>
 #include <QColor>
 
-namespace {
-
-QColor FromColorRef(std::uint32_t bgr)
-{
-    return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
-}
-
-} // namespace
-
 ListModel::ListModel(CStripedListCtrl* owner)
     : QAbstractTableModel(owner)
     , owner_(owner)
@@ -45,9 +36,9 @@ QVariant ListModel::data(const QModelIndex& index, int role) const
     case Qt::BackgroundRole:
         // Every cell of a row gets the row's background: odd rows ask for
         // colour 1, even rows for colour 0.
-        return QBrush(FromColorRef(owner_->GetRowBkColor(row % 2 != 0 ? 1 : 0)));
+        return QBrush(CStripedListCtrl::ToQColor(owner_->GetRowBkColor(row % 2 != 0 ? 1 : 0)));
     case Qt::ForegroundRole:
-        return QBrush(FromColorRef(owner_->GetRowTextColor(row)));
+        return QBrush(CStripedListCtrl::ToQColor(owner_->GetRowTextColor(row)));
     default:
         return {};
     }

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <string>
 
+class QColor;
 class QPoint;
+class QRegion;
 
 // A report-style list control: rows of up to four texts with one item-data
 // value each, columns with headings and widths, a sort by a comparison of item
@@ -40,15 +42,21 @@ public:
     bool GetItemPosition(int item, QPoint* point) const;
     int RowHeight() const;
 
+    // A 0x00BBGGRR colour value as Qt's colour.
+    static QColor ToQColor(std::uint32_t colorRef);
+
     virtual std::uint32_t GetRowBkColor(int row);
     virtual std::uint32_t GetRowTextColor(int row);
     virtual void SortByColumn(int column);
 
 protected:
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+        const QList<int>& roles = {}) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void OnColumnClick(int column);
+    void EraseBackground(const QRegion& region);
 
     ListModel* model_;
 };
