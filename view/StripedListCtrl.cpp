@@ -1,7 +1,9 @@
 #include "view/StripedListCtrl.h"
 
+#include <QAccessible>
 #include <QColor>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPoint>
@@ -114,7 +116,10 @@ bool CStripedListCtrl::DeleteAllItems()
 
 bool CStripedListCtrl::SortItems(ListCompareFunc compare, ItemData param)
 {
-    model_->Sort(compare, param);
+    // A selection's ranges follow their rows only through a layout change.
+    model_->Sort(compare, param,
+        selectionModel()->hasSelection() ? ListModel::SortSignal::LayoutChange
+                                         : ListModel::SortSignal::ChangedRows);
     return true;
 }
 
@@ -177,17 +182,24 @@ QColor CStripedListCtrl::ToQColor(std::uint32_t colorRef)
 void CStripedListCtrl::dataChanged(
     const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles)
 {
-    QTreeView::dataChanged(topLeft, bottomRight, roles);
+    // The tree view's own handling looks up each changed cell among the rows
+    // one by one: after a sort that moved thousands of rows that costs more
+    // than the sort. These rows are flat, of one height and never edited, so
+    // the changed rows' rectangle is known at once. Assistive technologies
+    // still hear of the change through the tree view.
+    if (QAccessible::isActive())
+        QTreeView::dataChanged(topLeft, bottomRight, roles);
+    if (!topLeft.isValid() || !bottomRight.isValid())
+        return;
     // The text colour of a whole row may go with what one of its cells says
     // (a host without reply shows "N/A" and is drawn red), so a change in a
     // cell repaints its row.
-    if (!topLeft.isValid() || !bottomRight.isValid())
-        return;
     QPoint top, bottom;
     GetItemPosition(topLeft.row(), &top);
     GetItemPosition(bottomRight.row() + 1, &bottom);
-    const QRect rows(0, top.y(), viewport()->width(), bottom.y() - top.y());
-    if (rows.intersects(viewport()->rect()))
+    const QRect rows = QRect(0, top.y(), viewport()->width(), bottom.y() - top.y())
+                           .intersected(viewport()->rect());
+    if (!rows.isEmpty())
         viewport()->update(rows);
 }
 
