@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -320,4 +321,46 @@ TEST_F(HostListWindow, BandsContinueTheRowGridBelowTheLastRow)
         EXPECT_EQ(shot.pixel(5, top.y()), expected) << "band " << band;
         EXPECT_EQ(shot.pixel(shot.width() - 2, top.y() + list->RowHeight() - 1), expected);
     }
+}
+
+TEST_F(HostListWindow, TheSelectedAndTheCurrentRowFollowTheirHostThroughASort)
+{
+    FrameDriver f(Services());
+    f.ChooseGroup("Five");
+    CHostListCtrl* list = f->hostList;
+    const auto rowOf = [&](int order) {
+        for (int i = 0; i < f.RowCount(); ++i) {
+            if (Entry(f, i)->order == order)
+                return i;
+        }
+        return -1;
+    };
+    const auto clickRow = [&](int row, Qt::KeyboardModifiers modifiers) {
+        QPoint top;
+        list->GetItemPosition(row, &top);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
+            QPoint(list->header()->sectionViewportPosition(3) + 5, top.y() + 3));
+    };
+
+    clickRow(1, Qt::NoModifier);
+    clickRow(2, Qt::ShiftModifier);
+    ASSERT_EQ(list->selectionModel()->selectedRows().size(), 2);
+    ClickHeader(f, 3);
+    ASSERT_EQ(Orders(f), (std::vector<int> {1, 4, 3, 0, 2}));
+    std::vector<int> selected;
+    for (const QModelIndex& index : list->selectionModel()->selectedRows())
+        selected.push_back(index.row());
+    std::sort(selected.begin(), selected.end());
+    EXPECT_EQ(selected, (std::vector<int> {rowOf(1), rowOf(2)}));
+    EXPECT_EQ(list->currentIndex().row(), rowOf(2));
+
+    // Without a selection the current row still moves with its host.
+    clickRow(rowOf(2), Qt::NoModifier);
+    clickRow(rowOf(2), Qt::ControlModifier);
+    ASSERT_FALSE(list->selectionModel()->hasSelection());
+    ClickHeader(f, 1);
+    ASSERT_EQ(Orders(f), (std::vector<int> {3, 1, 2, 0, 4}));
+    EXPECT_EQ(list->currentIndex().row(), rowOf(2));
+    ClickHeader(f, 1);
+    EXPECT_EQ(list->currentIndex().row(), rowOf(2));
 }
