@@ -14,8 +14,10 @@ class QRegion;
 // A report-style list control: rows of up to four texts with one item-data
 // value each, columns with headings and widths, a sort by a comparison of item
 // data. Rows are coloured through the virtual GetRowBkColor/GetRowTextColor
-// (0x00BBGGRR values); a header click asks SortByColumn. The defaults are
-// neutral: white rows, black text, no sorting.
+// (0x00BBGGRR values): even rows take background colour 0, odd rows colour 1,
+// and behind the rows, below the last one too, the area is painted in bands
+// of the row grid with the pairing the other way round. A header click asks
+// SortByColumn. The defaults are neutral: white rows, black text, no sorting.
 class CStripedListCtrl : public QTreeView
 {
     Q_OBJECT
