@@ -405,7 +405,9 @@ void CMainFrame::OnSize()
     const int scrollExtent = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, hostList);
     const int fixed
         = hostList->GetColumnWidth(0) + hostList->GetColumnWidth(1) + hostList->GetColumnWidth(2);
-    hostList->SetColumnWidth(3, width() - scrollExtent - fixed);
+    // A window narrower than the fixed columns leaves no room for the last
+    // one: it gets none, rather than a huge width from a negative one.
+    hostList->SetColumnWidth(3, std::max(0, width() - scrollExtent - fixed));
 }
 
 void CMainFrame::timerEvent(QTimerEvent* event)

@@ -6,14 +6,8 @@
 #include <QBrush>
 #include <QColor>
 
-namespace {
-
-QColor FromColorRef(std::uint32_t bgr)
-{
-    return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
-}
-
-} // namespace
+#include <algorithm>
+#include <utility>
 
 ListModel::ListModel(CStripedListCtrl* owner)
     : QAbstractTableModel(owner)
@@ -39,15 +33,15 @@ QVariant ListModel::data(const QModelIndex& index, int role) const
         return {};
     switch (role) {
     case Qt::DisplayRole:
-        return rows_[row].shown[column];
+        return rows_[row]->shown[column];
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(columns_[column].alignment | Qt::AlignVCenter);
     case Qt::BackgroundRole:
         // Every cell of a row gets the row's background: odd rows ask for
         // colour 1, even rows for colour 0.
-        return QBrush(FromColorRef(owner_->GetRowBkColor(row % 2 != 0 ? 1 : 0)));
+        return QBrush(CStripedListCtrl::ToQColor(owner_->GetRowBkColor(row % 2 != 0 ? 1 : 0)));
     case Qt::ForegroundRole:
-        return QBrush(FromColorRef(owner_->GetRowTextColor(row)));
+        return QBrush(CStripedListCtrl::ToQColor(owner_->GetRowTextColor(row)));
     default:
         return {};
     }
@@ -82,9 +76,9 @@ int ListModel::InsertRow(int index, const std::string& text)
     if (index < 0 || index > count)
         index = count;
     beginInsertRows({}, index, index);
-    Row row;
-    row.bytes[0] = text;
-    row.shown[0] = QString::fromLocal8Bit(text);
+    auto row = std::make_unique<Row>();
+    row->bytes[0] = text;
+    row->shown[0] = QString::fromLocal8Bit(text);
     rows_.insert(rows_.begin() + index, std::move(row));
     endInsertRows();
     return index;
@@ -94,7 +88,7 @@ bool ListModel::SetText(int row, int column, const std::string& text)
 {
     if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0 || column >= kMaxColumns)
         return false;
-    Row& r = rows_[row];
+    Row& r = *rows_[row];
     if (r.bytes[column] == text)
         return true;
     r.bytes[column] = text;
@@ -108,14 +102,14 @@ const std::string* ListModel::Text(int row, int column) const
 {
     if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0 || column >= kMaxColumns)
         return nullptr;
-    return &rows_[row].bytes[column];
+    return &rows_[row]->bytes[column];
 }
 
 bool ListModel::SetData(int row, ItemData data)
 {
     if (row < 0 || row >= static_cast<int>(rows_.size()))
         return false;
-    rows_[row].data = data;
+    rows_[row]->data = data;
     // The text colour of a row may depend on what its item data says.
     emit dataChanged(
         index(row, 0), index(row, static_cast<int>(columns_.size()) - 1), {Qt::ForegroundRole});
@@ -126,7 +120,7 @@ ItemData ListModel::Data(int row) const
 {
     if (row < 0 || row >= static_cast<int>(rows_.size()))
         return 0;
-    return rows_[row].data;
+    return rows_[row]->data;
 }
 
 void ListModel::Clear()
@@ -138,28 +132,48 @@ void ListModel::Clear()
     endResetModel();
 }
 
-void ListModel::Sort(ListCompareFunc compare, ItemData param)
+void ListModel::Sort(ListCompareFunc compare, ItemData param, SortSignal signal)
 {
     const int count = static_cast<int>(rows_.size());
-    std::vector<int> order(rows_.size());
+    // The comparison sees only item data: sorting (item data, row) pairs keeps
+    // what it reads together.
+    std::vector<std::pair<ItemData, int>> items(rows_.size());
     for (int i = 0; i < count; ++i)
-        order[i] = i;
-    MergeSort(order, [&](int a, int b) { return compare(rows_[a].data, rows_[b].data, param); });
+        items[i] = {rows_[i]->data, i};
+    MergeSort(items,
+        [compare, param](const std::pair<ItemData, int>& a, const std::pair<ItemData, int>& b) {
+            return compare(a.first, b.first, param);
+        });
 
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    std::vector<int> newPosition(rows_.size());
-    std::vector<Row> sorted;
-    sorted.reserve(rows_.size());
-    for (int i = 0; i < count; ++i) {
-        newPosition[order[i]] = i;
-        sorted.push_back(std::move(rows_[order[i]]));
-    }
-    rows_.swap(sorted);
+    int first = 0;
+    while (first < count && items[first].second == first)
+        ++first;
+    if (first == count)
+        return;
+    int last = count - 1;
+    while (items[last].second == last)
+        --last;
+
+    if (signal == SortSignal::LayoutChange)
+        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<std::unique_ptr<Row>> moved(static_cast<std::size_t>(last - first + 1));
+    for (int i = first; i <= last; ++i)
+        moved[i - first] = std::move(rows_[items[i].second]);
+    std::move(moved.begin(), moved.end(), rows_.begin() + first);
+
     const QModelIndexList before = persistentIndexList();
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (const QModelIndex& old : before)
-        after.append(index(newPosition[old.row()], old.column()));
-    changePersistentIndexList(before, after);
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    if (!before.isEmpty()) {
+        std::vector<int> newPosition(rows_.size());
+        for (int i = 0; i < count; ++i)
+            newPosition[items[i].second] = i;
+        QModelIndexList after;
+        after.reserve(before.size());
+        for (const QModelIndex& old : before)
+            after.append(index(newPosition[old.row()], old.column()));
+        changePersistentIndexList(before, after);
+    }
+    if (signal == SortSignal::LayoutChange)
+        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    else
+        emit dataChanged(index(first, 0), index(last, static_cast<int>(columns_.size()) - 1));
 }

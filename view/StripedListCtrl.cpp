@@ -1,9 +1,13 @@
 #include "view/StripedListCtrl.h"
 
+#include <QAccessible>
+#include <QColor>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPoint>
+#include <QRegion>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 
@@ -112,7 +116,10 @@ bool CStripedListCtrl::DeleteAllItems()
 
 bool CStripedListCtrl::SortItems(ListCompareFunc compare, ItemData param)
 {
-    model_->Sort(compare, param);
+    // A selection's ranges follow their rows only through a layout change.
+    model_->Sort(compare, param,
+        selectionModel()->hasSelection() ? ListModel::SortSignal::LayoutChange
+                                         : ListModel::SortSignal::ChangedRows);
     return true;
 }
 
@@ -167,7 +174,61 @@ void CStripedListCtrl::OnColumnClick(int column)
     SortByColumn(column);
 }
 
+QColor CStripedListCtrl::ToQColor(std::uint32_t colorRef)
+{
+    return QColor(colorRef & 0xFF, (colorRef >> 8) & 0xFF, (colorRef >> 16) & 0xFF);
+}
+
+void CStripedListCtrl::dataChanged(
+    const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles)
+{
+    // The tree view's own handling looks up each changed cell among the rows
+    // one by one: after a sort that moved thousands of rows that costs more
+    // than the sort. These rows are flat, of one height and never edited, so
+    // the changed rows' rectangle is known at once. Assistive technologies
+    // still hear of the change through the tree view.
+    if (QAccessible::isActive())
+        QTreeView::dataChanged(topLeft, bottomRight, roles);
+    if (!topLeft.isValid() || !bottomRight.isValid())
+        return;
+    // The text colour of a whole row may go with what one of its cells says
+    // (a host without reply shows "N/A" and is drawn red), so a change in a
+    // cell repaints its row.
+    QPoint top, bottom;
+    GetItemPosition(topLeft.row(), &top);
+    GetItemPosition(bottomRight.row() + 1, &bottom);
+    const QRect rows = QRect(0, top.y(), viewport()->width(), bottom.y() - top.y())
+                           .intersected(viewport()->rect());
+    if (!rows.isEmpty())
+        viewport()->update(rows);
+}
+
 void CStripedListCtrl::paintEvent(QPaintEvent* event)
 {
+    EraseBackground(event->region());
     QTreeView::paintEvent(event);
+}
+
+void CStripedListCtrl::EraseBackground(const QRegion& region)
+{
+    // The rows' area is painted in bands that follow the row grid from the
+    // first row on, past the last row too; the rows are drawn over them. Bands
+    // pair their colours the other way round from the cells: even bands take
+    // colour 1, odd bands colour 0.
+    QPainter painter(viewport());
+    painter.setClipRegion(region);
+    const QRect area = viewport()->rect();
+    const QColor even = ToQColor(GetRowBkColor(1));
+    const QColor odd = ToQColor(GetRowBkColor(0));
+    painter.fillRect(area, odd);
+    const int perPage = GetCountPerPage();
+    QPoint point;
+    for (int i = 0; i <= perPage; ++i) {
+        GetItemPosition(i, &point);
+        const int top = point.y();
+        GetItemPosition(i + 1, &point);
+        const int bottom = point.y();
+        painter.fillRect(
+            QRect(area.left(), top, area.width(), bottom - top), i % 2 == 0 ? even : odd);
+    }
 }

@@ -7,13 +7,17 @@
 #include <cstdint>
 #include <string>
 
+class QColor;
 class QPoint;
+class QRegion;
 
 // A report-style list control: rows of up to four texts with one item-data
 // value each, columns with headings and widths, a sort by a comparison of item
 // data. Rows are coloured through the virtual GetRowBkColor/GetRowTextColor
-// (0x00BBGGRR values); a header click asks SortByColumn. The defaults are
-// neutral: white rows, black text, no sorting.
+// (0x00BBGGRR values): even rows take background colour 0, odd rows colour 1,
+// and behind the rows, below the last one too, the area is painted in bands
+// of the row grid with the pairing the other way round. A header click asks
+// SortByColumn. The defaults are neutral: white rows, black text, no sorting.
 class CStripedListCtrl : public QTreeView
 {
     Q_OBJECT
@@ -40,15 +44,21 @@ public:
     bool GetItemPosition(int item, QPoint* point) const;
     int RowHeight() const;
 
+    // A 0x00BBGGRR colour value as Qt's colour.
+    static QColor ToQColor(std::uint32_t colorRef);
+
     virtual std::uint32_t GetRowBkColor(int row);
     virtual std::uint32_t GetRowTextColor(int row);
     virtual void SortByColumn(int column);
 
 protected:
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+        const QList<int>& roles = {}) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void OnColumnClick(int column);
+    void EraseBackground(const QRegion& region);
 
     ListModel* model_;
 };

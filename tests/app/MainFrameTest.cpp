@@ -223,4 +223,10 @@ TEST(MainWindow, ResizingSetsTheLastColumnsWidth)
         EXPECT_EQ(f->hostList->GetColumnWidth(3), width - extent - 190) << width;
         EXPECT_EQ(f->hostList->width(), width);
     }
+    // Narrower than the fixed columns: the last column gets no width at all.
+    f->setMinimumWidth(0);
+    f->resize(150, 250);
+    Pump(20);
+    ASSERT_LT(f->width(), 190 + extent);
+    EXPECT_EQ(f->hostList->GetColumnWidth(3), 0);
 }
