@@ -39,13 +39,17 @@ std::int64_t Now(clockid_t clock)
     return Nanoseconds(t);
 }
 
-// Identifier (low half) and sequence (high half) for the next request. Raw
-// sockets of all probes see each other's replies, so consecutive probes get
-// different identifiers; the random start keeps two processes apart.
-std::uint32_t NextEchoTagBits()
+// Identifier and sequence for the next request. Raw sockets of all probes see
+// each other's replies, and datagram sockets take the identifier from their
+// port, which neighbouring probes hold one apart: so consecutive probes get
+// different identifiers and sequences that differ in no simple way (a
+// multiplicative hash of a counter), and a random start keeps processes apart.
+EchoTag NextEchoTag(std::uint32_t destination)
 {
     static std::atomic<std::uint32_t> next {std::random_device {}()};
-    return next.fetch_add(1, std::memory_order_relaxed);
+    const std::uint32_t count = next.fetch_add(1, std::memory_order_relaxed);
+    return {static_cast<std::uint16_t>(count), static_cast<std::uint16_t>(count * 2654435761u),
+        destination};
 }
 
 std::uint32_t SendFailureStatus(int error)
@@ -244,9 +248,7 @@ int SocketEchoLayer::SendEcho(EchoHandle handle, const EchoRequest& request, Ech
     if (setsockopt(handle, SOL_IP, IP_TTL, &ttl, sizeof ttl) != 0)
         return Fail(ttl == 0 ? IP_BAD_OPTION : IP_GENERAL_FAILURE);
 
-    const std::uint32_t bits = NextEchoTagBits();
-    EchoTag tag {static_cast<std::uint16_t>(bits), static_cast<std::uint16_t>(bits >> 16),
-        request.destination};
+    EchoTag tag = NextEchoTag(request.destination);
     // Without the filter every probe's thread would wake for every ICMP
     // packet of the host; with it failing, they still get the right answer.
     if (kind == IcmpSocketKind::Raw)
