@@ -1,0 +1,272 @@
+#include "tests/probe/NetnsLab.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <poll.h>
+
+namespace {
+
+constexpr const char* kPrefix = "kvp-";
+constexpr const char* kNamespaceDir = "/run/netns/";
+
+std::vector<char*> Argv(std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
+// Runs a command, optionally inside a namespace, and collects its output.
+int Run(std::vector<std::string> args, std::string* output = nullptr, int namespaceFd = -1)
+{
+    std::vector<char*> argv = Argv(args);
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (namespaceFd >= 0 && setns(namespaceFd, CLONE_NEWNET) != 0)
+            _exit(126);
+        dup2(pipeFds[1], STDOUT_FILENO);
+        dup2(pipeFds[1], STDERR_FILENO);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid)
+        return -1;
+    if (output != nullptr)
+        *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Ip(const std::vector<std::string>& args)
+{
+    std::vector<std::string> command {"ip"};
+    command.insert(command.end(), args.begin(), args.end());
+    std::string output;
+    if (Run(command, &output) == 0)
+        return "";
+    std::string line;
+    for (const std::string& a : command)
+        line += a + " ";
+    return line + "failed: " + output;
+}
+
+int OpenNamespace(const std::string& name)
+{
+    return open((kNamespaceDir + name).c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+// Writes a sysctl of the named namespace from a child process that joins it:
+// /proc/sys/net shows the namespace of whoever opens it.
+bool WriteSysctl(const std::string& name, const char* path, const char* value)
+{
+    const int fd = OpenNamespace(name);
+    if (fd < 0)
+        return false;
+    const std::size_t length = std::strlen(value);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (setns(fd, CLONE_NEWNET) != 0)
+            _exit(1);
+        const int out = open(path, O_WRONLY | O_CLOEXEC);
+        _exit(out >= 0 && write(out, value, length) == static_cast<ssize_t>(length) ? 0 : 1);
+    }
+    close(fd);
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)
+        && WEXITSTATUS(status) == 0;
+}
+
+// Namespaces left by test processes that died before cleaning up.
+void RemoveStaleNamespaces()
+{
+    DIR* dir = opendir(kNamespaceDir);
+    if (dir == nullptr)
+        return;
+    std::vector<std::string> stale;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.rfind(kPrefix, 0) != 0)
+            continue;
+        const long pid = std::strtol(name.c_str() + std::strlen(kPrefix), nullptr, 10);
+        if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            stale.push_back(name);
+    }
+    closedir(dir);
+    for (const std::string& name : stale)
+        Ip({"netns", "delete", name});
+}
+
+bool CanCreateNetworkNamespace()
+{
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(unshare(CLONE_NEWNET) == 0 ? 0 : 1);
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)
+        && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+std::string NetnsLab::WhyUnavailable()
+{
+    if (geteuid() != 0)
+        return "needs root to create network namespaces; run the tests as root (CI does)";
+    if (Run({"ip", "-V"}) != 0)
+        return "needs iproute2's ip (apt-get install iproute2)";
+    if (!CanCreateNetworkNamespace())
+        return "this machine does not allow creating network namespaces";
+    return "";
+}
+
+NetnsLab::~NetnsLab()
+{
+    LeaveProber();
+    if (testHostPid > 0) {
+        kill(testHostPid, SIGTERM);
+        waitpid(testHostPid, nullptr, 0);
+    }
+    if (!prober.empty())
+        Ip({"netns", "delete", prober});
+    if (!host.empty())
+        Ip({"netns", "delete", host});
+}
+
+std::string NetnsLab::Start(const std::vector<std::string>& hosts)
+{
+    RemoveStaleNamespaces();
+    const std::string pid = std::to_string(getpid());
+    const std::string proberLink = "kvp" + pid + "p";
+    const std::string hostLink = "kvp" + pid + "h";
+    if (std::string error = Ip({"netns", "add", kPrefix + pid + "-prober"}); !error.empty())
+        return error;
+    prober = kPrefix + pid + "-prober";
+    if (std::string error = Ip({"netns", "add", kPrefix + pid + "-host"}); !error.empty())
+        return error;
+    host = kPrefix + pid + "-host";
+
+    std::vector<std::vector<std::string>> steps {
+        {"-n", prober, "link", "set", "lo", "up"},
+        {"-n", host, "link", "set", "lo", "up"},
+        {"link", "add", proberLink, "netns", prober, "type", "veth", "peer", "name", hostLink,
+            "netns", host},
+        {"-n", prober, "addr", "add", "198.18.0.1/24", "dev", proberLink},
+        {"-n", host, "addr", "add", "198.18.0.2/24", "dev", hostLink},
+    };
+    for (const std::string& spec : hosts) {
+        const std::string address = spec.substr(0, spec.find('='));
+        steps.push_back({"-n", host, "addr", "add", address + "/32", "dev", hostLink});
+    }
+    steps.push_back({"-n", prober, "link", "set", proberLink, "up"});
+    steps.push_back({"-n", host, "link", "set", hostLink, "up"});
+    for (const std::vector<std::string>& step : steps) {
+        if (std::string error = Ip(step); !error.empty())
+            return error;
+    }
+    if (!WriteSysctl(host, "/proc/sys/net/ipv4/icmp_echo_ignore_all", "1"))
+        return "cannot switch off the host namespace's echo replies";
+
+    return StartTestHost(hosts);
+}
+
+std::string NetnsLab::StartTestHost(const std::vector<std::string>& hosts)
+{
+    // Ends by itself well after any test process would have been stopped.
+    std::vector<std::string> args {KELVORAN_TESTHOST, "--lifetime", "180"};
+    args.insert(args.end(), hosts.begin(), hosts.end());
+    std::vector<char*> argv = Argv(args);
+    const int namespaceFd = OpenNamespace(host);
+    int pipeFds[2];
+    if (namespaceFd < 0 || pipe2(pipeFds, O_CLOEXEC) != 0)
+        return "cannot open the host namespace";
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent || setns(namespaceFd, CLONE_NEWNET) != 0)
+            _exit(126);
+        dup2(pipeFds[1], STDOUT_FILENO);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(namespaceFd);
+    close(pipeFds[1]);
+    testHostPid = pid;
+    std::string said;
+    pollfd p {pipeFds[0], POLLIN, 0};
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (said.find('\n') == std::string::npos && std::chrono::steady_clock::now() < end) {
+        if (poll(&p, 1, 100) <= 0)
+            continue;
+        char buffer[64];
+        const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        said.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(pipeFds[0]);
+    if (said != "ready\n")
+        return "the test host " KELVORAN_TESTHOST " did not start";
+    return "";
+}
+
+bool NetnsLab::EnterProber()
+{
+    const int target = OpenNamespace(prober);
+    if (target < 0)
+        return false;
+    if (previousNamespace < 0)
+        previousNamespace = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    const bool entered = previousNamespace >= 0 && setns(target, CLONE_NEWNET) == 0;
+    close(target);
+    return entered;
+}
+
+void NetnsLab::LeaveProber()
+{
+    if (previousNamespace < 0)
+        return;
+    setns(previousNamespace, CLONE_NEWNET);
+    close(previousNamespace);
+    previousNamespace = -1;
+}
+
+bool NetnsLab::SetPingGroupRange(bool open)
+{
+    return WriteSysctl(
+        prober, "/proc/sys/net/ipv4/ping_group_range", open ? "0 2147483647" : "1 0");
+}
+
+int NetnsLab::RunInProber(const std::vector<std::string>& command, std::string* output)
+{
+    const int namespaceFd = OpenNamespace(prober);
+    const int status = Run(command, output, namespaceFd);
+    close(namespaceFd);
+    return status;
+}

@@ -1,0 +1,359 @@
+// Real ICMP against loopback and the test host, with the prober in a network
+// namespace of its own, over both socket kinds.
+
+#include "hosts/Resolver.h"
+#include "probe/IcmpLibrary.h"
+#include "probe/IcmpProbe.h"
+#include "probe/SocketEchoLayer.h"
+#include "tests/probe/NetnsLab.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <latch>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const std::vector<std::string> kTestHosts {
+    "198.18.0.10=echo",
+    "198.18.0.11=delay:150",
+    "198.18.0.12=silent",
+    "198.18.0.13=corrupt",
+    "198.18.0.14=short",
+    "198.18.0.15=twice",
+    "198.18.0.16=from:198.18.0.2",
+    "198.18.0.17=unreach:1",
+    "198.18.0.18=unreach:0",
+    "198.18.0.19=unreach:3",
+    "198.18.0.20=exceeded",
+    "198.18.0.21=hops:10",
+    "198.18.0.22=noise",
+    "198.18.0.23=badsum",
+};
+
+constexpr ProbeReply kUntouched {0xdeadbeef, 0xdeadbeef};
+
+struct Outcome
+{
+    int result = 0;
+    std::uint32_t status = 0;
+    ProbeReply reply = kUntouched;
+    std::int64_t elapsedMs = 0;
+};
+
+Outcome Probe(const EchoLayer* echo, const char* host, std::uint8_t ttl, std::uint32_t timeout,
+    std::uint8_t dataSize)
+{
+    Outcome outcome;
+    const auto start = std::chrono::steady_clock::now();
+    outcome.result = echo != nullptr
+        ? IcmpProbe(*echo, host, &outcome.reply, ttl, timeout, dataSize)
+        : IcmpProbe(host, &outcome.reply, ttl, timeout, dataSize);
+    outcome.status = IcmpLastError();
+    outcome.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start)
+                            .count();
+    return outcome;
+}
+
+std::uint32_t Address(const char* dotted)
+{
+    return *ResolveHostText(dotted);
+}
+
+std::string KindName(const testing::TestParamInfo<IcmpSocketKind>& info)
+{
+    return info.param == IcmpSocketKind::Datagram ? "Datagram" : "Raw";
+}
+
+// One namespace lab per test process; each test enters the prober side.
+class LabTest : public testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        unavailable = NetnsLab::WhyUnavailable();
+        if (unavailable.empty()) {
+            lab = new NetnsLab;
+            startError = lab->Start(kTestHosts);
+        }
+    }
+
+    static void TearDownTestSuite()
+    {
+        delete lab;
+        lab = nullptr;
+    }
+
+    void Prepare(bool openPingGroupRange)
+    {
+        if (!unavailable.empty())
+            GTEST_SKIP() << "Namespace tests skipped: " << unavailable;
+        ASSERT_EQ(startError, "");
+        ASSERT_TRUE(lab->SetPingGroupRange(openPingGroupRange));
+        ASSERT_TRUE(lab->EnterProber());
+    }
+
+    void TearDown() override
+    {
+        if (lab != nullptr)
+            lab->LeaveProber();
+    }
+
+    static inline NetnsLab* lab = nullptr;
+    static inline std::string unavailable;
+    static inline std::string startError;
+};
+
+class ProbeKindTest : public LabTest, public testing::WithParamInterface<IcmpSocketKind>
+{
+protected:
+    // The datagram kind works only where ping_group_range lets it; the raw
+    // kind must not depend on it, so it runs with the range closed.
+    void SetUp() override
+    {
+        Prepare(GetParam() == IcmpSocketKind::Datagram);
+        echo.emplace(GetParam());
+    }
+
+    std::optional<SocketEchoLayer> echo;
+};
+
+struct EchoCase
+{
+    const char* host;
+    std::uint8_t dataSize;
+    std::uint8_t ttl;
+    const char* from;
+    std::uint32_t minRtt;
+    std::uint32_t maxRtt;
+};
+
+TEST_P(ProbeKindTest, TrueEchoesSucceedWithTheirRoundTripTime)
+{
+    const EchoCase cases[] = {
+        {"127.0.0.1", 32, 10, "127.0.0.1", 0, 0}, {"127.0.0.1", 0, 10, "127.0.0.1", 0, 0},
+        {"127.0.0.1", 255, 10, "127.0.0.1", 0, 0}, {"127.0.0.2", 32, 10, "127.0.0.2", 0, 0},
+        {"127.1", 32, 10, "127.0.0.1", 0, 0}, // the short literal form
+        {"localhost", 32, 10, "127.0.0.1", 0, 0}, // a name, looked up
+        {"198.18.0.10", 32, 10, "198.18.0.10", 0, 1}, {"198.18.0.10", 0, 10, "198.18.0.10", 0, 1},
+        {"198.18.0.11", 32, 10, "198.18.0.11", 150, 151},
+        {"198.18.0.15", 32, 10, "198.18.0.15", 0, 1}, // answers twice
+        {"198.18.0.21", 32, 10, "198.18.0.21", 0, 1}, // ten hops away
+        {"198.18.0.22", 32, 10, "198.18.0.22", 20, 21}, // foreign replies first
+    };
+    for (const EchoCase& c : cases) {
+        SCOPED_TRACE(std::string(c.host) + " with " + std::to_string(c.dataSize) + " bytes");
+        const Outcome o = Probe(&*echo, c.host, c.ttl, 3000, c.dataSize);
+        ASSERT_EQ(o.result, 1) << "status " << o.status;
+        EXPECT_EQ(o.status, IP_SUCCESS);
+        EXPECT_EQ(o.reply.replyAddress, Address(c.from));
+        EXPECT_GE(o.reply.roundTripTime, c.minRtt);
+        EXPECT_LE(o.reply.roundTripTime, c.maxRtt);
+    }
+}
+
+struct FailureCase
+{
+    const char* host;
+    std::uint8_t ttl;
+    std::uint32_t timeout;
+    std::uint32_t status;
+    std::int64_t minElapsedMs;
+    std::int64_t maxElapsedMs;
+};
+
+void ExpectFailures(const EchoLayer& echo, const std::vector<FailureCase>& cases)
+{
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(std::string(c.host) + " with TTL " + std::to_string(c.ttl));
+        const Outcome o = Probe(&echo, c.host, c.ttl, c.timeout, 32);
+        EXPECT_EQ(o.result, 0);
+        EXPECT_EQ(o.status, c.status);
+        EXPECT_EQ(o.reply.replyAddress, kUntouched.replyAddress);
+        EXPECT_EQ(o.reply.roundTripTime, kUntouched.roundTripTime);
+        EXPECT_GE(o.elapsedMs, c.minElapsedMs);
+        EXPECT_LE(o.elapsedMs, c.maxElapsedMs);
+    }
+}
+
+TEST_P(ProbeKindTest, FalseEchoesFailAtOnce)
+{
+    ExpectFailures(*echo,
+        {
+            {"198.18.0.13", 10, 3000, ERROR_UNEXP_NET_ERR, 0, 1000}, // a byte changed
+            {"198.18.0.14", 10, 3000, ERROR_UNEXP_NET_ERR, 0, 1000}, // one byte short
+        });
+}
+
+TEST_P(ProbeKindTest, IcmpErrorsEndTheWaitAtOnce)
+{
+    ExpectFailures(*echo,
+        {
+            {"198.18.0.17", 10, 3000, IP_DEST_HOST_UNREACHABLE, 0, 1000},
+            {"198.18.0.18", 10, 3000, IP_DEST_NET_UNREACHABLE, 0, 1000},
+            {"198.18.0.19", 10, 3000, IP_DEST_PORT_UNREACHABLE, 0, 1000},
+            {"198.18.0.20", 10, 3000, IP_TTL_EXPIRED_TRANSIT, 0, 1000},
+            {"198.18.0.21", 9, 3000, IP_TTL_EXPIRED_TRANSIT, 0, 1000},
+        });
+}
+
+TEST_P(ProbeKindTest, WhatIsNotTheAnswerIsWaitedOutToTheTimeout)
+{
+    ExpectFailures(*echo,
+        {
+            {"198.18.0.12", 10, 300, IP_REQ_TIMED_OUT, 300, 800}, // silent
+            {"198.18.0.16", 10, 300, IP_REQ_TIMED_OUT, 300, 800}, // other source
+            {"198.18.0.23", 10, 300, IP_REQ_TIMED_OUT, 300, 800}, // bad checksum
+        });
+}
+
+// Counts what the probe asks of the real echo layer.
+class CountingEcho : public EchoLayer
+{
+public:
+    explicit CountingEcho(const EchoLayer& real)
+        : real(real)
+    { }
+    EchoHandle CreateHandle() const override
+    {
+        ++handles;
+        return real.CreateHandle();
+    }
+    int SendEcho(EchoHandle handle, const EchoRequest& request, EchoReply* reply) const override
+    {
+        destination = request.destination;
+        return real.SendEcho(handle, request, reply);
+    }
+    void CloseHandle(EchoHandle handle) const override { real.CloseHandle(handle); }
+
+    const EchoLayer& real;
+    mutable int handles = 0;
+    mutable std::uint32_t destination = 0;
+};
+
+TEST_P(ProbeKindTest, HostTextsThatCannotBeProbedFailBeforeWaiting)
+{
+    struct Case
+    {
+        const char* host;
+        std::uint8_t ttl;
+        std::uint32_t status;
+        int handles;
+        std::uint32_t destination;
+    };
+    const Case cases[] = {
+        // No name server can be reached from the prober's namespace.
+        {"no-such-host.invalid", 10, WSAHOST_NOT_FOUND, 0, 0},
+        {"", 10, WSAHOST_NOT_FOUND, 0, 0},
+        // Parses as "not an address", so it goes to the name lookup, which
+        // gives the broadcast address back; the prober's namespace has no
+        // route for it (and these sockets may not broadcast anyway).
+        {"255.255.255.255", 10, IP_DEST_NET_UNREACHABLE, 1, 0xffffffff},
+        {"127.0.0.1", 0, IP_BAD_OPTION, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        const CountingEcho counting(*echo);
+        const Outcome o = Probe(&counting, c.host, c.ttl, 3000, 32);
+        EXPECT_EQ(o.result, 0);
+        EXPECT_EQ(o.status, c.status);
+        EXPECT_EQ(counting.handles, c.handles);
+        if (c.destination != 0) {
+            EXPECT_EQ(counting.destination, c.destination);
+        }
+        EXPECT_EQ(o.reply.replyAddress, kUntouched.replyAddress);
+        EXPECT_LT(o.elapsedMs, 1000);
+    }
+}
+
+struct Expected
+{
+    const char* host;
+    std::uint32_t status;
+    std::uint32_t minRtt;
+    std::uint32_t maxRtt;
+};
+
+// Probes on 200 threads released at the same moment, as the scheduler starts
+// them when a whole group falls due; every one must get its own answer.
+void ProbeTogether(const EchoLayer* echo)
+{
+    const Expected targets[] = {
+        {"127.0.0.1", IP_SUCCESS, 0, 500},
+        {"198.18.0.10", IP_SUCCESS, 0, 500},
+        {"198.18.0.11", IP_SUCCESS, 150, 650},
+        {"198.18.0.13", ERROR_UNEXP_NET_ERR, 0, 0},
+        {"198.18.0.15", IP_SUCCESS, 0, 500},
+        {"198.18.0.17", IP_DEST_HOST_UNREACHABLE, 0, 0},
+        {"198.18.0.20", IP_TTL_EXPIRED_TRANSIT, 0, 0},
+        {"198.18.0.22", IP_SUCCESS, 20, 520},
+    };
+    constexpr int kThreads = 200;
+    std::vector<Outcome> outcomes(kThreads);
+    std::latch start(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            const Expected& target = targets[i % std::size(targets)];
+            start.arrive_and_wait();
+            outcomes[i] = Probe(echo, target.host, 10, 3000, 32);
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    for (int i = 0; i < kThreads; ++i) {
+        const Expected& target = targets[i % std::size(targets)];
+        SCOPED_TRACE(std::string("probe ") + std::to_string(i) + " to " + target.host);
+        const Outcome& o = outcomes[i];
+        EXPECT_EQ(o.status, target.status);
+        if (target.status != IP_SUCCESS) {
+            EXPECT_EQ(o.result, 0);
+            EXPECT_EQ(o.reply.replyAddress, kUntouched.replyAddress);
+            continue;
+        }
+        EXPECT_EQ(o.result, 1);
+        EXPECT_EQ(o.reply.replyAddress, Address(target.host));
+        EXPECT_GE(o.reply.roundTripTime, target.minRtt);
+        EXPECT_LE(o.reply.roundTripTime, target.maxRtt);
+    }
+}
+
+TEST_P(ProbeKindTest, TwoHundredProbesAtOnceEachGetTheirOwnAnswer)
+{
+    ProbeTogether(&*echo);
+}
+
+INSTANTIATE_TEST_SUITE_P(SocketKinds, ProbeKindTest,
+    testing::Values(IcmpSocketKind::Datagram, IcmpSocketKind::Raw), KindName);
+
+// Through IcmpLibrary, as the program probes: the first Load of this process
+// is entered by all 200 threads at once.
+class LoadedProbeTest : public LabTest
+{
+protected:
+    void SetUp() override { Prepare(true); }
+};
+
+TEST_F(LoadedProbeTest, TwoHundredThreadsLoadAndProbeAtOnce)
+{
+    ProbeTogether(nullptr);
+    ASSERT_EQ(IcmpLibrary::Load(), 1);
+    EXPECT_EQ(IcmpLibrary::Kind(), IcmpSocketKind::Datagram);
+}
+
+TEST_F(LoadedProbeTest, SilenceFailsAfterTheFullTimeout)
+{
+    const Outcome o = Probe(nullptr, "198.18.0.12", 10, 5000, 32);
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.status, IP_REQ_TIMED_OUT);
+    EXPECT_EQ(o.reply.replyAddress, kUntouched.replyAddress);
+    EXPECT_GE(o.elapsedMs, 5000);
+    EXPECT_LT(o.elapsedMs, 5500);
+}
+
+} // namespace

@@ -1,0 +1,63 @@
+#include "tools/testhost/HostBehaviour.h"
+
+#include <arpa/inet.h>
+
+#include <cstdlib>
+#include <utility>
+
+namespace {
+
+std::optional<std::uint32_t> Number(const std::string& text)
+{
+    char* end = nullptr;
+    const unsigned long n = std::strtoul(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || n > 60000)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(n);
+}
+
+} // namespace
+
+std::optional<HostBehaviour> ParseHostBehaviour(const std::string& text)
+{
+    const std::size_t colon = text.find(':');
+    const std::string name = text.substr(0, colon);
+    const std::string argument = colon == std::string::npos ? "" : text.substr(colon + 1);
+    static const std::pair<const char*, HostBehaviour::Kind> plain[] = {
+        {"echo", HostBehaviour::Echo},
+        {"silent", HostBehaviour::Silent},
+        {"corrupt", HostBehaviour::Corrupt},
+        {"short", HostBehaviour::Short},
+        {"twice", HostBehaviour::Twice},
+        {"exceeded", HostBehaviour::Exceeded},
+        {"noise", HostBehaviour::Noise},
+        {"badsum", HostBehaviour::BadChecksum},
+    };
+    for (const auto& [word, kind] : plain) {
+        if (name == word)
+            return colon == std::string::npos ? std::optional(HostBehaviour {kind}) : std::nullopt;
+    }
+    static const std::pair<const char*, HostBehaviour::Kind> counted[] = {
+        {"delay", HostBehaviour::Delay},
+        {"unreach", HostBehaviour::Unreachable},
+        {"hops", HostBehaviour::Hops},
+    };
+    for (const auto& [word, kind] : counted) {
+        if (name == word) {
+            const std::optional<std::uint32_t> n = Number(argument);
+            return n ? std::optional(HostBehaviour {kind, *n}) : std::nullopt;
+        }
+    }
+    if (name == "from") {
+        in_addr other {};
+        if (inet_pton(AF_INET, argument.c_str(), &other) != 1 || !IsTestHostAddress(other.s_addr))
+            return std::nullopt;
+        return HostBehaviour {HostBehaviour::From, 0, other.s_addr};
+    }
+    return std::nullopt;
+}
+
+bool IsTestHostAddress(std::uint32_t networkOrder)
+{
+    return (ntohl(networkOrder) & 0xfffe0000u) == 0xc6120000u;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// How the test host answers echo requests to one of its addresses.
+struct HostBehaviour
+{
+    enum Kind {
+        Echo, // answer normally
+        Delay, // answer after `value` ms
+        Silent, // never answer
+        Corrupt, // answer with one data byte changed
+        Short, // answer with the last data byte left off
+        Twice, // answer twice
+        From, // answer from the address `other`
+        Unreachable, // destination unreachable with code `value`
+        Exceeded, // time exceeded in transit
+        Hops, // time exceeded when the request's TTL is below `value`, else answer
+        Noise, // first replies to other requests, then the answer after 20 ms
+        BadChecksum, // answer with a damaged checksum
+    };
+    Kind kind = Echo;
+    std::uint32_t value = 0;
+    std::uint32_t other = 0; // network byte order
+};
+
+// "echo", "delay:150", "silent", "corrupt", "short", "twice", "from:198.18.0.2",
+// "unreach:1", "exceeded", "hops:10", "noise", "badsum".
+std::optional<HostBehaviour> ParseHostBehaviour(const std::string& text);
+
+// Test hosts live only in 198.18.0.0/15, the range set aside for such tests.
+bool IsTestHostAddress(std::uint32_t networkOrder);

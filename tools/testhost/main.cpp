@@ -1,0 +1,133 @@
+// kelvoran-testhost: answers ICMP echo requests for test addresses in a
+// network namespace whose kernel does not (net.ipv4.icmp_echo_ignore_all=1),
+// each address with a behaviour of its own. Needs CAP_NET_RAW. Prints "ready"
+// once it listens and ends by itself after --lifetime seconds.
+//
+//   kelvoran-testhost [--lifetime SECONDS] ADDRESS=BEHAVIOUR...
+
+#include "tools/testhost/EchoResponder.h"
+#include "tools/testhost/HostBehaviour.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Nanoseconds: a delay must not come out short by the part of a millisecond
+// that a coarser clock would drop.
+std::int64_t Now()
+{
+    timespec t {};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+struct Pending
+{
+    std::int64_t due;
+    OutgoingPacket packet;
+};
+
+int Usage(const char* why)
+{
+    std::fprintf(stderr,
+        "kelvoran-testhost: %s\nusage: kelvoran-testhost [--lifetime SECONDS] "
+        "ADDRESS=BEHAVIOUR...\n(addresses in 198.18.0.0/15)\n",
+        why);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    long lifetimeSeconds = 120;
+    std::map<std::uint32_t, HostBehaviour> hosts;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--lifetime" && i + 1 < argc) {
+            lifetimeSeconds = std::strtol(argv[++i], nullptr, 10);
+            if (lifetimeSeconds <= 0 || lifetimeSeconds > 3600)
+                return Usage("lifetime must be 1 to 3600 seconds");
+            continue;
+        }
+        const std::size_t equals = arg.find('=');
+        in_addr address {};
+        if (equals == std::string::npos
+            || inet_pton(AF_INET, arg.substr(0, equals).c_str(), &address) != 1)
+            return Usage(("not ADDRESS=BEHAVIOUR: " + arg).c_str());
+        if (!IsTestHostAddress(address.s_addr))
+            return Usage(("not a test address: " + arg).c_str());
+        const std::optional<HostBehaviour> behaviour = ParseHostBehaviour(arg.substr(equals + 1));
+        if (!behaviour)
+            return Usage(("unknown behaviour: " + arg).c_str());
+        hosts[address.s_addr] = *behaviour;
+    }
+    if (hosts.empty())
+        return Usage("no addresses");
+
+    const int listener = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    const int sender = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+    if (listener < 0 || sender < 0) {
+        std::perror("kelvoran-testhost: raw socket");
+        return 1;
+    }
+    std::puts("ready");
+    std::fflush(stdout);
+
+    const std::int64_t end = Now() + lifetimeSeconds * 1'000'000'000;
+    std::vector<Pending> pending;
+    std::vector<std::uint8_t> buffer(65536);
+    for (;;) {
+        const std::int64_t now = Now();
+        if (now >= end)
+            return 0;
+        for (auto it = pending.begin(); it != pending.end();) {
+            if (it->due > now) {
+                ++it;
+                continue;
+            }
+            sockaddr_in to {};
+            to.sin_family = AF_INET;
+            to.sin_addr.s_addr = it->packet.destination;
+            sendto(sender, it->packet.bytes.data(), it->packet.bytes.size(), 0,
+                reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            it = pending.erase(it);
+        }
+        std::int64_t wake = end;
+        for (const Pending& p : pending)
+            wake = std::min(wake, p.due);
+        const std::int64_t left = std::max<std::int64_t>(wake - Now(), 0);
+        const timespec wait {
+            static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
+        pollfd p {listener, POLLIN, 0};
+        if (ppoll(&p, 1, &wait, nullptr) <= 0)
+            continue;
+        const ssize_t n = recv(listener, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        if (n < 20)
+            continue;
+        std::uint32_t destination;
+        std::memcpy(&destination, buffer.data() + 16, 4);
+        const auto host = hosts.find(destination);
+        if (host == hosts.end())
+            continue;
+        const std::int64_t received = Now();
+        for (OutgoingPacket& packet : AnswerEchoRequest(
+                 std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)),
+                 host->second))
+            pending.push_back(
+                {received + std::int64_t {packet.delayMs} * 1'000'000, std::move(packet)});
+    }
+}
