@@ -9,6 +9,7 @@
 #include <linux/errqueue.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,7 +18,6 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
-#include <random>
 
 namespace {
 
@@ -39,6 +39,15 @@ std::int64_t Now(clockid_t clock)
     return Nanoseconds(t);
 }
 
+std::uint32_t RandomStart()
+{
+    std::uint32_t start = 0;
+    if (getrandom(&start, sizeof start, GRND_NONBLOCK) != sizeof start)
+        start = static_cast<std::uint32_t>(Now(CLOCK_MONOTONIC))
+            ^ static_cast<std::uint32_t>(getpid());
+    return start;
+}
+
 // Identifier and sequence for the next request. Raw sockets of all probes see
 // each other's replies, and datagram sockets take the identifier from their
 // port, which neighbouring probes hold one apart: so consecutive probes get
@@ -46,7 +55,7 @@ std::int64_t Now(clockid_t clock)
 // multiplicative hash of a counter), and a random start keeps processes apart.
 EchoTag NextEchoTag(std::uint32_t destination)
 {
-    static std::atomic<std::uint32_t> next {std::random_device {}()};
+    static std::atomic<std::uint32_t> next {RandomStart()};
     const std::uint32_t count = next.fetch_add(1, std::memory_order_relaxed);
     return {static_cast<std::uint16_t>(count), static_cast<std::uint16_t>(count * 2654435761u),
         destination};
