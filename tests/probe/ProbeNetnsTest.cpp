@@ -3,11 +3,19 @@
 
 #include "hosts/Resolver.h"
 #include "probe/IcmpLibrary.h"
+#include "probe/IcmpPacket.h"
 #include "probe/IcmpProbe.h"
+#include "probe/IcmpSockets.h"
+#include "probe/RawReplyFilter.h"
 #include "probe/SocketEchoLayer.h"
 #include "tests/probe/NetnsLab.h"
 
 #include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -330,6 +338,86 @@ TEST_P(ProbeKindTest, TwoHundredProbesAtOnceEachGetTheirOwnAnswer)
 
 INSTANTIATE_TEST_SUITE_P(SocketKinds, ProbeKindTest,
     testing::Values(IcmpSocketKind::Datagram, IcmpSocketKind::Raw), KindName);
+
+class RawReplyFilterTest : public LabTest
+{
+protected:
+    void SetUp() override { Prepare(false); }
+};
+
+using Bytes = std::vector<std::uint8_t>;
+
+// An ICMP message whose identifier and sequence sit at bytes 4 to 7, with
+// its checksum; the payload follows.
+Bytes Icmp(
+    std::uint8_t type, std::uint16_t identifier, std::uint16_t sequence, const Bytes& payload = {})
+{
+    Bytes b {type, 0, 0, 0, static_cast<std::uint8_t>(identifier >> 8),
+        static_cast<std::uint8_t>(identifier), static_cast<std::uint8_t>(sequence >> 8),
+        static_cast<std::uint8_t>(sequence)};
+    b.insert(b.end(), payload.begin(), payload.end());
+    const std::uint16_t checksum = InternetChecksum(b);
+    b[2] = static_cast<std::uint8_t>(checksum >> 8);
+    b[3] = static_cast<std::uint8_t>(checksum);
+    return b;
+}
+
+// An ICMP error quoting an echo request with the identifier, behind an IP
+// header with optionWords words of options.
+Bytes ErrorAbout(
+    std::uint8_t type, std::uint16_t identifier, std::uint16_t marker, std::uint8_t optionWords = 0)
+{
+    Bytes quoted(20 + 4 * optionWords, 0);
+    quoted[0] = static_cast<std::uint8_t>(0x45 + optionWords);
+    quoted[9] = 1;
+    const Bytes request = Icmp(8, identifier, 0);
+    quoted.insert(quoted.end(), request.begin(), request.end());
+    return Icmp(type, 0, marker, quoted);
+}
+
+// The filter runs in the kernel, so it is tested there: forged packets sent
+// to loopback, and what reaches a filtered raw socket. The marker in the
+// sequence field (the unused field of an error) tells them apart.
+TEST_F(RawReplyFilterTest, PassesOnlyRepliesAndErrorsForItsIdentifier)
+{
+    constexpr std::uint16_t kOurs = 0x1234;
+    const int filtered = OpenRawIcmpSocket();
+    const int sender = OpenRawIcmpSocket();
+    ASSERT_GE(filtered, 0);
+    ASSERT_GE(sender, 0);
+    ASSERT_TRUE(AttachRawReplyFilter(filtered, kOurs));
+    const Bytes sent[] = {
+        Icmp(0, kOurs, 1), // passes
+        Icmp(0, kOurs + 1, 2), Icmp(0, 0x3412, 3), // the identifier byte-swapped
+        ErrorAbout(3, kOurs, 4), // passes
+        ErrorAbout(3, 0x9999, 5), ErrorAbout(11, kOurs, 6, 2), // passes
+        ErrorAbout(5, kOurs, 7), // a redirect
+        ErrorAbout(12, kOurs, 8), // passes
+        ErrorAbout(4, kOurs, 9), // passes
+        Icmp(13, kOurs, 10), // a timestamp request
+        Icmp(0, kOurs, 11), // passes
+    };
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (const Bytes& packet : sent) {
+        ASSERT_EQ(sendto(sender, packet.data(), packet.size(), 0,
+                      reinterpret_cast<const sockaddr*>(&to), sizeof to),
+            static_cast<ssize_t>(packet.size()));
+    }
+    std::vector<int> passed;
+    pollfd p {filtered, POLLIN, 0};
+    while (poll(&p, 1, 200) > 0) {
+        std::uint8_t buffer[512];
+        const ssize_t n = recv(filtered, buffer, sizeof buffer, 0);
+        ASSERT_GE(n, 28);
+        const std::size_t at = (buffer[0] & 0x0f) * 4u + 6;
+        passed.push_back(buffer[at] << 8 | buffer[at + 1]);
+    }
+    close(filtered);
+    close(sender);
+    EXPECT_EQ(passed, (std::vector<int> {1, 4, 6, 8, 9, 11}));
+}
 
 // Through IcmpLibrary, as the program probes: the first Load of this process
 // is entered by all 200 threads at once.
