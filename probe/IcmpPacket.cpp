@@ -9,7 +9,6 @@ namespace {
 
 constexpr std::uint8_t kEchoReply = 0;
 constexpr std::uint8_t kDestinationUnreachable = 3;
-constexpr std::uint8_t kSourceQuench = 4;
 constexpr std::uint8_t kEchoRequest = 8;
 constexpr std::uint8_t kTimeExceeded = 11;
 constexpr std::uint8_t kParameterProblem = 12;
@@ -110,9 +109,9 @@ std::optional<std::uint32_t> IcmpErrorStatus(std::uint8_t type, std::uint8_t cod
         return code == 1 ? IP_TTL_EXPIRED_REASSEM : IP_TTL_EXPIRED_TRANSIT;
     case kParameterProblem:
         return IP_PARAM_PROBLEM;
-    case kSourceQuench:
-        return IP_SOURCE_QUENCH;
     default:
+        // Source quench included: hosts ignore it (RFC 6633), and the kernel
+        // never hands it to a datagram socket.
         return std::nullopt;
     }
 }

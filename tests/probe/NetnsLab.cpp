@@ -28,8 +28,8 @@ std::vector<char*> Argv(std::vector<std::string>& args)
     return argv;
 }
 
-// Runs a command, optionally inside a namespace, and collects its output.
-int Run(std::vector<std::string> args, std::string* output = nullptr, int namespaceFd = -1)
+// Runs a command and collects its output.
+int Run(std::vector<std::string> args, std::string* output = nullptr)
 {
     std::vector<char*> argv = Argv(args);
     int pipeFds[2];
@@ -37,8 +37,6 @@ int Run(std::vector<std::string> args, std::string* output = nullptr, int namesp
         return -1;
     const pid_t pid = fork();
     if (pid == 0) {
-        if (namespaceFd >= 0 && setns(namespaceFd, CLONE_NEWNET) != 0)
-            _exit(126);
         dup2(pipeFds[1], STDOUT_FILENO);
         dup2(pipeFds[1], STDERR_FILENO);
         execvp(argv[0], argv.data());
@@ -261,12 +259,4 @@ bool NetnsLab::SetPingGroupRange(bool open)
 {
     return WriteSysctl(
         prober, "/proc/sys/net/ipv4/ping_group_range", open ? "0 2147483647" : "1 0");
-}
-
-int NetnsLab::RunInProber(const std::vector<std::string>& command, std::string* output)
-{
-    const int namespaceFd = OpenNamespace(prober);
-    const int status = Run(command, output, namespaceFd);
-    close(namespaceFd);
-    return status;
 }

@@ -33,10 +33,6 @@ public:
     // group, so that datagram ICMP sockets work there, or closes it.
     bool SetPingGroupRange(bool open);
 
-    // Runs a shell-free command in the prober's namespace; its exit status
-    // and what it printed.
-    int RunInProber(const std::vector<std::string>& command, std::string* output);
-
 private:
     std::string StartTestHost(const std::vector<std::string>& hosts);
 
