@@ -8,10 +8,12 @@ lab_host="$lab_id-host"
 lab_testhost_pid=""
 
 lab_down() {
-  [ -n "$lab_testhost_pid" ] && kill "$lab_testhost_pid" 2>/dev/null && wait "$lab_testhost_pid" 2>/dev/null
-  ip netns delete "$lab_prober" 2>/dev/null
-  ip netns delete "$lab_host" 2>/dev/null
-  return 0
+  if [ -n "$lab_testhost_pid" ]; then
+    kill "$lab_testhost_pid" 2>/dev/null || true
+    wait "$lab_testhost_pid" 2>/dev/null || true
+  fi
+  ip netns delete "$lab_prober" 2>/dev/null || true
+  ip netns delete "$lab_host" 2>/dev/null || true
 }
 
 # lab_up TESTHOST_BINARY ADDRESS=BEHAVIOUR...
