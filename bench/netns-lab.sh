@@ -27,9 +27,9 @@ lab_up() {
   ip link add "kvb$$p" netns "$lab_prober" type veth peer name "kvb$$h" netns "$lab_host"
   ip -n "$lab_prober" addr add 198.18.0.1/24 dev "kvb$$p"
   ip -n "$lab_host" addr add 198.18.0.2/24 dev "kvb$$h"
-  local spec
-  for spec in "$@"; do
-    ip -n "$lab_host" addr add "${spec%%=*}/32" dev "kvb$$h"
+  local entry
+  for entry in "$@"; do
+    ip -n "$lab_host" addr add "${entry%%=*}/32" dev "kvb$$h"
   done
   ip -n "$lab_prober" link set "kvb$$p" up
   ip -n "$lab_host" link set "kvb$$h" up

@@ -177,8 +177,8 @@ std::string NetnsLab::Start(const std::vector<std::string>& hosts)
         {"-n", prober, "addr", "add", "198.18.0.1/24", "dev", proberLink},
         {"-n", host, "addr", "add", "198.18.0.2/24", "dev", hostLink},
     };
-    for (const std::string& spec : hosts) {
-        const std::string address = spec.substr(0, spec.find('='));
+    for (const std::string& entry : hosts) {
+        const std::string address = entry.substr(0, entry.find('='));
         steps.push_back({"-n", host, "addr", "add", address + "/32", "dev", hostLink});
     }
     steps.push_back({"-n", prober, "link", "set", proberLink, "up"});
