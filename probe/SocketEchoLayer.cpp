@@ -219,6 +219,16 @@ Drained DrainErrorQueue(int fd, const Exchange& exchange)
     }
 }
 
+void DiscardReceived(int fd)
+{
+    std::uint8_t buffer[kReceiveBufferSize];
+    for (int errorsLeft = 4;;) {
+        if (recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) < 0
+            && (errno == EAGAIN || errno == EWOULDBLOCK || --errorsLeft == 0))
+            return;
+    }
+}
+
 std::uint16_t LocalPort(int fd)
 {
     sockaddr_in local {};
@@ -260,8 +270,13 @@ int SocketEchoLayer::SendEcho(EchoHandle handle, const EchoRequest& request, Ech
     EchoTag tag = NextEchoTag(request.destination);
     // Without the filter every probe's thread would wake for every ICMP
     // packet of the host; with it failing, they still get the right answer.
-    if (kind == IcmpSocketKind::Raw)
+    // What came in unfiltered since the socket was opened is thrown away: none
+    // of it can answer a request not yet sent, and a busy host's traffic
+    // could have filled the receive buffer, leaving no room for the answer.
+    if (kind == IcmpSocketKind::Raw) {
         AttachRawReplyFilter(handle, tag.identifier);
+        DiscardReceived(handle);
+    }
 
     std::uint8_t packet[kMaxEchoRequestSize];
     const std::size_t size = BuildEchoRequest(

@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <latch>
@@ -421,6 +422,31 @@ TEST_F(RawReplyFilterTest, PassesOnlyRepliesAndErrorsForItsIdentifier)
     close(filtered);
     close(sender);
     EXPECT_EQ(passed, (std::vector<int> {1, 4, 6, 8, 11}));
+}
+
+// A raw socket takes in all ICMP of the host until its filter is on; on a
+// busy host that can fill its buffer before the request even goes out.
+TEST_F(RawReplyFilterTest, TrafficBeforeTheRequestLeavesRoomForTheAnswer)
+{
+    const SocketEchoLayer echo(IcmpSocketKind::Raw);
+    const EchoHandle handle = echo.CreateHandle();
+    const int sender = OpenRawIcmpSocket();
+    ASSERT_NE(handle, kInvalidEchoHandle);
+    ASSERT_GE(sender, 0);
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const Bytes foreign = Icmp(0, 0x4321, 1, Bytes(32, 'E'));
+    for (int i = 0; i < 2000; ++i)
+        sendto(sender, foreign.data(), foreign.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+            sizeof to);
+    close(sender);
+    std::uint8_t data[32];
+    std::fill_n(data, 32, 'E');
+    EchoReply reply;
+    EXPECT_EQ(echo.SendEcho(handle, {htonl(INADDR_LOOPBACK), 10, data, 32, 1000}, &reply), 1);
+    EXPECT_EQ(reply.status, IP_SUCCESS);
+    echo.CloseHandle(handle);
 }
 
 // Through IcmpLibrary, as the program probes: the first Load of this process
