@@ -8,7 +8,7 @@
 #include "probe/IcmpSockets.h"
 #include "probe/RawReplyFilter.h"
 #include "probe/SocketEchoLayer.h"
-#include "tests/probe/NetnsLab.h"
+#include "tests/support/NetnsLab.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tests/probe/NetnsLab.h"
+#include "tests/support/NetnsLab.h"
 
 #include <dirent.h>
 #include <fcntl.h>
