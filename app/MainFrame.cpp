@@ -420,6 +420,11 @@ void CMainFrame::timerEvent(QTimerEvent* event)
 
 void CMainFrame::OnTimer()
 {
+    // Lines that wait for their file go out as soon as it takes writes again,
+    // not with the next logged result, which may be hours away in Log by
+    // status; until then they would be lost with the process.
+    if (resultLog_->QueuedLines() > 0)
+        resultLog_->Flush();
     const int count = hostList->GetItemCount();
     if (count == 0)
         return;
