@@ -24,6 +24,7 @@
 #include "app/HostApp.h"
 #include "hosts/HostEntry.h"
 #include "probe/IcmpLibrary.h"
+#include "probe/IcmpProbe.h"
 #include "probe/ResultText.h"
 #include "res/Resource.h"
 #include "tests/support/FrameDriver.h"
@@ -50,6 +51,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -211,6 +213,9 @@ private:
     double nextSample_ = 0;
     double nextReport_ = 0;
     double reportEvery_ = 60;
+    std::shared_ptr<std::atomic<long>> probes_ = std::make_shared<std::atomic<long>>(0);
+    long probesAtReport_ = 0;
+    double reportedAt_ = 0;
 };
 
 double Soak::Seconds() const
@@ -262,7 +267,14 @@ int Soak::Run(int argc, char** argv)
     dir.write("kelvoran.ini", group);
     mkdir(dir.file("status").c_str(), 0755);
 
-    CHostApp app;
+    // The real probe, counted on its way.
+    CMainFrame::Services services;
+    services.echo = [probes = probes_](const char* host, ProbeReply* reply, std::uint8_t ttl,
+                        std::uint32_t timeout, std::uint8_t dataSize) {
+        ++*probes;
+        return IcmpProbe(host, reply, ttl, timeout, dataSize);
+    };
+    CHostApp app(SocketLayerWorks, services);
     WhenModal([](QWidget* dialog) {
         for (int key : {Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Down, Qt::Key_Return})
             PressKey(dialog, key);
@@ -288,8 +300,8 @@ int Soak::Run(int argc, char** argv)
     std::printf("soak: %d s, %d loopback and %zu namespace hosts (%zu flapping), warm-up %d s\n",
         options_.seconds, options_.hosts, std::size(kSteady) + std::size(kFlappers),
         std::size(kFlappers), options_.warmup);
-    std::printf("%8s %9s %8s %9s %7s %12s\n", "t/s", "rss/MiB", "threads", "in-flight", "marked",
-        "longest √/s");
+    std::printf("%8s %9s %8s %9s %7s %12s %9s\n", "t/s", "rss/MiB", "threads", "in-flight",
+        "marked", "longest √/s", "probes/s");
     std::fflush(stdout);
 
     QTimer watch;
@@ -305,7 +317,7 @@ int Soak::Run(int argc, char** argv)
     const double ran = Seconds();
     const char* kind = IcmpLibrary::Kind() == IcmpSocketKind::Raw ? "raw" : "datagram";
 
-    std::printf("ran %.0f s over %s sockets\n", ran, kind);
+    std::printf("ran %.0f s over %s sockets, %ld probes\n", ran, kind, probes_->load());
     if (!options_.samples.empty()) {
         std::ofstream out(options_.samples);
         out << "t_s,rss_mib,threads,in_flight,marked,longest_mark_s\n";
@@ -371,8 +383,11 @@ void Soak::Tick()
     if (now >= nextReport_) {
         nextReport_ += reportEvery_;
         const Sample& s = samples_.back();
-        std::printf("%8.0f %9.1f %8ld %9d %7d %12.1f\n", s.t, s.rssMib, s.threads, s.inFlight,
-            s.marked, s.longestMark);
+        const long probes = probes_->load();
+        std::printf("%8.0f %9.1f %8ld %9d %7d %12.1f %9.0f\n", s.t, s.rssMib, s.threads, s.inFlight,
+            s.marked, s.longestMark, (probes - probesAtReport_) / std::max(s.t - reportedAt_, 1.0));
+        probesAtReport_ = probes;
+        reportedAt_ = s.t;
         std::fflush(stdout);
     }
 }
