@@ -434,15 +434,21 @@ void CMainFrame::OnTimer()
         if (auto* entry = reinterpret_cast<HostEntry*>(hostList->GetItemData(i)))
             snapshot.push_back(entry);
     }
+    // A thread refused ends the walk as the cap does: the system would refuse
+    // the rest of this tick's threads too, and trying each of thousands of
+    // hosts ten times a second only burns the time it has left.
+    bool refused = false;
     RunScheduleTick(snapshot,
         {
-            [this] { return channel_->probesInFlight.load(); },
+            [this, &refused] {
+                return refused ? kMaxProbesInFlight + 1 : channel_->probesInFlight.load();
+            },
             services_.tick,
-            [this](HostEntry* entry) { StartProbe(entry); },
+            [this, &refused](HostEntry* entry) { refused = !StartProbe(entry); },
         });
 }
 
-void CMainFrame::StartProbe(HostEntry* entry)
+bool CMainFrame::StartProbe(HostEntry* entry)
 {
     entry->busy = 1;
     hostList->SetItemText(entry->row, 0, kInFlightMark);
@@ -457,7 +463,9 @@ void CMainFrame::StartProbe(HostEntry* entry)
         // No thread today: leave the host free, so that a later tick retries.
         entry->busy = 0;
         hostList->SetItemText(entry->row, 0, "");
+        return false;
     }
+    return true;
 }
 
 void CMainFrame::RunProbe(const std::shared_ptr<ProbeChannel>& channel, HostEntry* entry,

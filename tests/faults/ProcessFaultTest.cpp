@@ -147,7 +147,7 @@ TEST(ProcessFaults, FiveThousandHostsHalfSilentClosedAfterSevenSecondsExitWithin
 // can start, then a few, then any number.
 TEST(ProcessFaults, WorkerThreadsRefusedByTheProcessLimitThenAllowedAgain)
 {
-    constexpr int kHosts = 300;
+    constexpr int kHosts = 1000;
     const DriverRun run
         = RunDriver({"threads", std::to_string(kHosts)}, "", 90 * KELVORAN_SLOWDOWN);
     if (run.status == 77)
@@ -160,6 +160,9 @@ TEST(ProcessFaults, WorkerThreadsRefusedByTheProcessLimitThenAllowedAgain)
     ASSERT_FALSE(none.empty()) << Describe(run);
     EXPECT_GT(none.at("refused"), 0) << "the limit refused no thread";
     EXPECT_EQ(none.at("refused"), none.at("attempts"));
+    // A refused thread ends the tick: no more than one attempt every 100 ms,
+    // not one for every due host.
+    EXPECT_LE(none.at("attempts"), none.at("ms") / 100 + 3);
     EXPECT_EQ(none.at("shown"), 0);
     // A host whose thread did not start is neither marked nor held busy.
     EXPECT_EQ(none.at("most_marked"), 0);
@@ -170,6 +173,7 @@ TEST(ProcessFaults, WorkerThreadsRefusedByTheProcessLimitThenAllowedAgain)
     const auto few = run.Line("few");
     ASSERT_FALSE(few.empty()) << Describe(run);
     EXPECT_GT(few.at("refused"), 0);
+    EXPECT_LE(few.at("refused"), few.at("ms") / 100 + 3);
     EXPECT_GT(few.at("shown"), 0) << "no host probed while a few threads could start";
     EXPECT_LT(few.at("gap_ms"), 300 * KELVORAN_SLOWDOWN);
 
