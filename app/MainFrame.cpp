@@ -420,6 +420,11 @@ void CMainFrame::timerEvent(QTimerEvent* event)
 
 void CMainFrame::OnTimer()
 {
+    // Lines that wait for their file go out as soon as it takes writes again,
+    // not with the next logged result, which may be hours away in Log by
+    // status; until then they would be lost with the process.
+    if (resultLog_->QueuedLines() > 0)
+        resultLog_->Flush();
     const int count = hostList->GetItemCount();
     if (count == 0)
         return;
@@ -429,15 +434,21 @@ void CMainFrame::OnTimer()
         if (auto* entry = reinterpret_cast<HostEntry*>(hostList->GetItemData(i)))
             snapshot.push_back(entry);
     }
+    // A thread refused ends the walk as the cap does: the system would refuse
+    // the rest of this tick's threads too, and trying each of thousands of
+    // hosts ten times a second only burns the time it has left.
+    bool refused = false;
     RunScheduleTick(snapshot,
         {
-            [this] { return channel_->probesInFlight.load(); },
+            [this, &refused] {
+                return refused ? kMaxProbesInFlight + 1 : channel_->probesInFlight.load();
+            },
             services_.tick,
-            [this](HostEntry* entry) { StartProbe(entry); },
+            [this, &refused](HostEntry* entry) { refused = !StartProbe(entry); },
         });
 }
 
-void CMainFrame::StartProbe(HostEntry* entry)
+bool CMainFrame::StartProbe(HostEntry* entry)
 {
     entry->busy = 1;
     hostList->SetItemText(entry->row, 0, kInFlightMark);
@@ -452,7 +463,9 @@ void CMainFrame::StartProbe(HostEntry* entry)
         // No thread today: leave the host free, so that a later tick retries.
         entry->busy = 0;
         hostList->SetItemText(entry->row, 0, "");
+        return false;
     }
+    return true;
 }
 
 void CMainFrame::RunProbe(const std::shared_ptr<ProbeChannel>& channel, HostEntry* entry,

@@ -111,7 +111,7 @@ private:
     void OnMove();
     void OnSize();
     void OnTimer();
-    void StartProbe(HostEntry* entry);
+    bool StartProbe(HostEntry* entry); // false when no thread could be started
     void DeliverProbeResults();
     void ApplyLogRule(HostEntry* entry);
     void FreeAllEntries();

@@ -2,6 +2,10 @@
 
 #include "hosts/MbTokenizer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr std::size_t kPieceLimit = 1023;
@@ -15,7 +19,24 @@ bool IsSectionLine(const std::string& line)
 
 FilePtr OpenGroupFile(const char* path)
 {
-    return FilePtr(std::fopen(path, "r"));
+    // Only a regular file is read. Here a folder opens for reading (and reads
+    // as nothing), a named pipe keeps the window waiting for a writer, and a
+    // device may never end: each of them counts as a group file that cannot
+    // be opened. Not waiting in the open is what lets the pipe be seen.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st
+    { };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)
+        || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    FilePtr file(::fdopen(fd, "r"));
+    if (!file)
+        ::close(fd);
+    return file;
 }
 
 bool ReadLinePiece(std::FILE* file, std::string& piece)

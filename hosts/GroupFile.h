@@ -17,7 +17,8 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 inline constexpr const char* kGroupFileName = "kelvoran.ini";
 
-// Opens the group file for reading; nothing when it is missing or unreadable.
+// Opens the group file for reading; nothing when it is missing, unreadable or
+// not a regular file.
 FilePtr OpenGroupFile(const char* path = kGroupFileName);
 
 // Reads the next line of at most 1023 bytes (a longer line comes in several

@@ -156,7 +156,7 @@ NetnsLab::~NetnsLab()
         Ip({"netns", "delete", host});
 }
 
-std::string NetnsLab::Start(const std::vector<std::string>& hosts)
+std::string NetnsLab::Start(const std::vector<std::string>& hosts, int lifetimeSeconds)
 {
     RemoveStaleNamespaces();
     const std::string pid = std::to_string(getpid());
@@ -190,13 +190,15 @@ std::string NetnsLab::Start(const std::vector<std::string>& hosts)
     if (!WriteSysctl(host, "/proc/sys/net/ipv4/icmp_echo_ignore_all", "1"))
         return "cannot switch off the host namespace's echo replies";
 
-    return StartTestHost(hosts);
+    return StartTestHost(hosts, lifetimeSeconds);
 }
 
-std::string NetnsLab::StartTestHost(const std::vector<std::string>& hosts)
+std::string NetnsLab::StartTestHost(const std::vector<std::string>& hosts, int lifetimeSeconds)
 {
-    // Ends by itself well after any test process would have been stopped.
-    std::vector<std::string> args {KELVORAN_TESTHOST, "--lifetime", "180"};
+    // Ends by itself, by default well after any test process would have been
+    // stopped.
+    std::vector<std::string> args {
+        KELVORAN_TESTHOST, "--lifetime", std::to_string(lifetimeSeconds)};
     args.insert(args.end(), hosts.begin(), hosts.end());
     std::vector<char*> argv = Argv(args);
     const int namespaceFd = OpenNamespace(host);

@@ -21,8 +21,9 @@ public:
     NetnsLab& operator=(const NetnsLab&) = delete;
 
     // Builds the namespaces and starts the test host with ADDRESS=BEHAVIOUR
-    // arguments. Returns an empty string, or what went wrong.
-    std::string Start(const std::vector<std::string>& hosts);
+    // arguments, to end by itself after lifetimeSeconds. Returns an empty
+    // string, or what went wrong.
+    std::string Start(const std::vector<std::string>& hosts, int lifetimeSeconds = 180);
 
     // Moves the calling thread, and the threads it starts from then on, into
     // the prober's namespace, or back to where it was.
@@ -34,7 +35,7 @@ public:
     bool SetPingGroupRange(bool open);
 
 private:
-    std::string StartTestHost(const std::vector<std::string>& hosts);
+    std::string StartTestHost(const std::vector<std::string>& hosts, int lifetimeSeconds);
 
     std::string prober;
     std::string host;

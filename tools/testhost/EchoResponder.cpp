@@ -30,13 +30,38 @@ std::uint16_t Get16(const std::uint8_t* at)
     return static_cast<std::uint16_t>(at[0] << 8 | at[1]);
 }
 
+void FillChecksum(std::vector<std::uint8_t>& icmp)
+{
+    Put16(icmp.data() + 2, 0);
+    Put16(icmp.data() + 2, Checksum(icmp));
+}
+
 // An IP packet from source to destination around the ICMP message, whose
 // checksum is filled in here; the kernel fills in the IP header's own.
 OutgoingPacket Packet(std::uint32_t source, std::uint32_t destination,
     std::vector<std::uint8_t> icmp, std::uint32_t delayMs = 0)
 {
-    Put16(icmp.data() + 2, 0);
-    Put16(icmp.data() + 2, Checksum(icmp));
+    FillChecksum(icmp);
+    OutgoingPacket packet = IpPacket(source, destination, std::move(icmp));
+    packet.delayMs = delayMs;
+    return packet;
+}
+
+// A well-mixed 64-bit value for a counter (splitmix64), so that a flood
+// needs no state beyond its count.
+std::uint64_t Mix(std::uint64_t n)
+{
+    n += 0x9e3779b97f4a7c15u;
+    n = (n ^ (n >> 30)) * 0xbf58476d1ce4e5b9u;
+    n = (n ^ (n >> 27)) * 0x94d049bb133111ebu;
+    return n ^ (n >> 31);
+}
+
+} // namespace
+
+OutgoingPacket IpPacket(
+    std::uint32_t source, std::uint32_t destination, std::vector<std::uint8_t> icmp)
+{
     std::vector<std::uint8_t> bytes(kIpHeaderSize);
     bytes[0] = 0x45;
     Put16(bytes.data() + 2, static_cast<std::uint16_t>(kIpHeaderSize + icmp.size()));
@@ -45,8 +70,10 @@ OutgoingPacket Packet(std::uint32_t source, std::uint32_t destination,
     std::memcpy(bytes.data() + 12, &source, 4);
     std::memcpy(bytes.data() + 16, &destination, 4);
     bytes.insert(bytes.end(), icmp.begin(), icmp.end());
-    return {delayMs, destination, std::move(bytes)};
+    return {0, destination, std::move(bytes)};
 }
+
+namespace {
 
 std::vector<std::uint8_t> EchoReply(std::span<const std::uint8_t> requestIcmp)
 {
@@ -71,8 +98,8 @@ std::vector<std::uint8_t> Error(std::uint8_t type, std::uint8_t code,
 
 } // namespace
 
-std::vector<OutgoingPacket> AnswerEchoRequest(
-    std::span<const std::uint8_t> request, const HostBehaviour& behaviour)
+std::vector<OutgoingPacket> AnswerEchoRequest(std::span<const std::uint8_t> request,
+    const HostBehaviour& behaviour, std::uint64_t sinceStartMs)
 {
     if (request.size() < kIpHeaderSize || request[0] >> 4 != 4 || request[9] != 1)
         return {};
@@ -142,6 +169,68 @@ std::vector<OutgoingPacket> AnswerEchoRequest(
         packet.bytes[kIpHeaderSize + 2] ^= 0xff;
         return {packet};
     }
+    case HostBehaviour::Flap:
+        if (sinceStartMs % (std::uint64_t {behaviour.value} + behaviour.off) < behaviour.value)
+            return {Packet(self, prober, EchoReply(icmp))};
+        return {};
+    case HostBehaviour::Flood:
+        return {};
     }
     return {};
+}
+
+std::vector<std::uint8_t> FloodIcmp(std::uint64_t n)
+{
+    const std::uint64_t r = Mix(n);
+    const auto identifier = static_cast<std::uint16_t>(r >> 16);
+    const auto sequence = static_cast<std::uint16_t>(r >> 32);
+    std::vector<std::uint8_t> icmp(kIcmpHeaderSize);
+    Put16(icmp.data() + 4, identifier);
+    Put16(icmp.data() + 6, sequence);
+    switch (n % 8) {
+    case 0: // an echo reply to a request never sent, with the data probes send
+    case 1: // the same with a damaged checksum
+        icmp.insert(icmp.end(), 32, 0x45);
+        FillChecksum(icmp);
+        if (n % 8 == 1)
+            icmp[2] ^= 0x5a;
+        return icmp;
+    case 2: { // an echo reply with data of another size and content
+        for (std::size_t i = 0; i < (r >> 48) % 65; ++i)
+            icmp.push_back(static_cast<std::uint8_t>(Mix(n + i)));
+        FillChecksum(icmp);
+        return icmp;
+    }
+    case 3: { // a type with no meaning here, or one nobody waits for
+        static const std::uint8_t types[] = {4, 5, 9, 10, 13, 14, 15, 16, 17, 18, 42, 255};
+        icmp[0] = types[(r >> 8) % std::size(types)];
+        icmp[1] = static_cast<std::uint8_t>(r);
+        FillChecksum(icmp);
+        return icmp;
+    }
+    case 4: // cut off inside the header
+        icmp.resize(1 + (r >> 8) % (kIcmpHeaderSize - 1));
+        return icmp;
+    case 5: // unreachable, about someone else's echo request
+    case 6: { // time exceeded, likewise
+        std::vector<std::uint8_t> quoted(kIpHeaderSize + kIcmpHeaderSize);
+        quoted[0] = 0x45;
+        quoted[9] = 1;
+        quoted[kIpHeaderSize] = 8;
+        Put16(quoted.data() + kIpHeaderSize + 4, identifier);
+        Put16(quoted.data() + kIpHeaderSize + 6, sequence);
+        icmp[0] = n % 8 == 5 ? 3 : 11;
+        icmp[1] = n % 8 == 5 ? static_cast<std::uint8_t>((r >> 8) % 16) : 0;
+        Put16(icmp.data() + 4, 0);
+        Put16(icmp.data() + 6, 0);
+        icmp.insert(icmp.end(), quoted.begin(), quoted.end());
+        FillChecksum(icmp);
+        return icmp;
+    }
+    default: // an echo request of its own
+        icmp[0] = 8;
+        icmp.insert(icmp.end(), 32, 0x45);
+        FillChecksum(icmp);
+        return icmp;
+    }
 }

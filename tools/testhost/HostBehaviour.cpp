@@ -41,12 +41,25 @@ std::optional<HostBehaviour> ParseHostBehaviour(const std::string& text)
         {"delay", HostBehaviour::Delay},
         {"unreach", HostBehaviour::Unreachable},
         {"hops", HostBehaviour::Hops},
+        {"flood", HostBehaviour::Flood},
     };
     for (const auto& [word, kind] : counted) {
         if (name == word) {
             const std::optional<std::uint32_t> n = Number(argument);
-            return n ? std::optional(HostBehaviour {kind, *n}) : std::nullopt;
+            if (!n || (kind == HostBehaviour::Flood && *n == 0))
+                return std::nullopt;
+            return HostBehaviour {kind, *n};
         }
+    }
+    if (name == "flap") {
+        // Phases of at least a millisecond each, so that the host does both.
+        const std::size_t second = argument.find(':');
+        const std::optional<std::uint32_t> on = Number(argument.substr(0, second));
+        const std::optional<std::uint32_t> off
+            = second == std::string::npos ? std::nullopt : Number(argument.substr(second + 1));
+        if (!on || !off || *on == 0 || *off == 0)
+            return std::nullopt;
+        return HostBehaviour {HostBehaviour::Flap, *on, 0, *off};
     }
     if (name == "from") {
         in_addr other {};

@@ -20,14 +20,18 @@ struct HostBehaviour
         Hops, // time exceeded when the request's TTL is below `value`, else answer
         Noise, // first replies to other requests, then the answer after 20 ms
         BadChecksum, // answer with a damaged checksum
+        Flap, // answer for `value` ms, then stay silent for `off` ms, and again
+        Flood, // never answer; once asked, flood the asker with `value` packets/s
     };
     Kind kind = Echo;
     std::uint32_t value = 0;
     std::uint32_t other = 0; // network byte order
+    std::uint32_t off = 0;
 };
 
 // "echo", "delay:150", "silent", "corrupt", "short", "twice", "from:198.18.0.2",
-// "unreach:1", "exceeded", "hops:10", "noise", "badsum".
+// "unreach:1", "exceeded", "hops:10", "noise", "badsum", "flap:20000:15000",
+// "flood:20000".
 std::optional<HostBehaviour> ParseHostBehaviour(const std::string& text);
 
 // Test hosts live only in 198.18.0.0/15, the range set aside for such tests.

@@ -1,7 +1,8 @@
 // kelvoran-testhost: answers ICMP echo requests for test addresses in a
 // network namespace whose kernel does not (net.ipv4.icmp_echo_ignore_all=1),
 // each address with a behaviour of its own. Needs CAP_NET_RAW. Prints "ready"
-// once it listens and ends by itself after --lifetime seconds.
+// once it listens and ends by itself after --lifetime seconds. A flooding
+// address, once asked, floods the asker (itself a test address) until then.
 //
 //   kelvoran-testhost [--lifetime SECONDS] ADDRESS=BEHAVIOUR...
 
@@ -60,6 +61,45 @@ struct Pending
     OutgoingPacket packet;
 };
 
+// Unrelated ICMP to one prober, sent in bursts every few milliseconds so that
+// answers still go out between them, from all the test addresses in turn.
+struct Flood
+{
+    static constexpr std::int64_t kBurstNs = 5'000'000;
+
+    std::uint32_t target = 0; // network byte order; 0 while none was asked for
+    std::uint32_t perSecond = 0;
+    std::vector<std::uint32_t> sources;
+    std::uint64_t sent = 0;
+    std::int64_t nextBurst = 0;
+
+    void Start(std::uint32_t to, std::uint32_t rate, std::int64_t now)
+    {
+        target = to;
+        perSecond = rate;
+        nextBurst = now;
+    }
+
+    void Send(int sender, std::int64_t now)
+    {
+        if (target == 0 || now < nextBurst)
+            return;
+        // After a stall the flood goes on at its rate rather than catching up.
+        nextBurst = std::max(nextBurst + kBurstNs, now - kBurstNs);
+        const std::uint64_t burst
+            = std::max<std::uint64_t>(std::uint64_t {perSecond} * kBurstNs / 1'000'000'000, 1);
+        sockaddr_in to {};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = target;
+        for (std::uint64_t i = 0; i < burst; ++i, ++sent) {
+            const OutgoingPacket packet
+                = IpPacket(sources[sent % sources.size()], target, FloodIcmp(sent));
+            sendto(sender, packet.bytes.data(), packet.bytes.size(), 0,
+                reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        }
+    }
+};
+
 int Usage(const char* why)
 {
     std::fprintf(stderr,
@@ -116,7 +156,11 @@ int main(int argc, char** argv)
     std::puts("ready");
     std::fflush(stdout);
 
-    const std::int64_t end = Now() + lifetimeSeconds * 1'000'000'000;
+    const std::int64_t start = Now();
+    const std::int64_t end = start + lifetimeSeconds * 1'000'000'000;
+    Flood flood;
+    for (const auto& [address, behaviour] : hosts)
+        flood.sources.push_back(address);
     std::vector<Pending> pending;
     std::vector<std::uint8_t> buffer(65536);
     for (;;) {
@@ -135,9 +179,12 @@ int main(int argc, char** argv)
                 reinterpret_cast<const sockaddr*>(&to), sizeof to);
             it = pending.erase(it);
         }
+        flood.Send(sender, now);
         std::int64_t wake = end;
         for (const Pending& p : pending)
             wake = std::min(wake, p.due);
+        if (flood.target != 0)
+            wake = std::min(wake, flood.nextBurst);
         const std::int64_t left = std::max<std::int64_t>(wake - Now(), 0);
         const timespec wait {
             static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
@@ -160,9 +207,16 @@ int main(int argc, char** argv)
         if (host == hosts.end())
             continue;
         const std::int64_t received = ArrivalTime(msg);
+        const std::span<const std::uint8_t> request(buffer.data(), static_cast<std::size_t>(n));
+        std::uint32_t asker;
+        std::memcpy(&asker, buffer.data() + 12, 4);
+        const std::size_t headerSize = (buffer[0] & 0x0fu) * 4u;
+        if (host->second.kind == HostBehaviour::Flood && flood.target == 0
+            && IsTestHostAddress(asker) && headerSize < static_cast<std::size_t>(n)
+            && buffer[headerSize] == 8)
+            flood.Start(asker, host->second.value, received);
         for (OutgoingPacket& packet : AnswerEchoRequest(
-                 std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)),
-                 host->second))
+                 request, host->second, static_cast<std::uint64_t>(received - start) / 1'000'000))
             pending.push_back(
                 {received + std::int64_t {packet.delayMs} * 1'000'000, std::move(packet)});
     }

@@ -1,0 +1,193 @@
+// The real window probing over raw sockets while one of its hosts floods the
+// prober with ICMP that answers none of the probes.
+
+#include "app/MainFrame.h"
+#include "probe/IcmpLibrary.h"
+#include "probe/IcmpProbe.h"
+#include "probe/IcmpSockets.h"
+#include "tests/support/FakeEcho.h"
+#include "tests/support/FrameDriver.h"
+#include "tests/support/ModalDriver.h"
+#include "tests/support/NetnsLab.h"
+#include "tests/support/TempDir.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSilentHosts = 20;
+constexpr int kFloodPerSecond = 20000;
+
+// Every result the window's probes got, by host, from the real echo path.
+struct Results
+{
+    std::mutex mutex;
+    std::map<std::string, std::vector<std::int32_t>> byHost;
+    int count = 0;
+
+    int Count()
+    {
+        std::lock_guard lock(mutex);
+        return count;
+    }
+};
+
+EchoFunction RecordingEcho(const std::shared_ptr<Results>& results)
+{
+    return [results](const char* host, ProbeReply* reply, std::uint8_t ttl, std::uint32_t timeout,
+               std::uint8_t dataSize) {
+        const int ok = IcmpProbe(host, reply, ttl, timeout, dataSize);
+        std::lock_guard lock(results->mutex);
+        results->byHost[host].push_back(ok ? static_cast<std::int32_t>(reply->roundTripTime) : -1);
+        ++results->count;
+        return ok;
+    };
+}
+
+// Waits in the event loop without spinning, so that the process's CPU time
+// is the program's own.
+bool WaitIdly(const std::function<bool()>& done, int timeoutMs)
+{
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    check.start(20);
+    if (!done())
+        loop.exec();
+    return done();
+}
+
+double CpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// ICMP packets reaching the prober in about a second, as an unfiltered raw
+// socket sees them.
+int IcmpPacketsInASecond()
+{
+    const int fd = OpenRawIcmpSocket();
+    if (fd < 0)
+        return -1;
+    int packets = 0;
+    const auto end = Clock::now() + std::chrono::seconds(1);
+    char buffer[2048];
+    while (Clock::now() < end) {
+        pollfd p {fd, POLLIN, 0};
+        if (poll(&p, 1, 50) > 0) {
+            while (recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0)
+                ++packets;
+        }
+    }
+    close(fd);
+    return packets;
+}
+
+} // namespace
+
+TEST(HostileTraffic, AFloodOfUnrelatedIcmpChangesNoResultAndCostsLittleCpu)
+{
+    if (const std::string why = NetnsLab::WhyUnavailable(); !why.empty())
+        GTEST_SKIP() << "Namespace tests skipped: " << why;
+    std::vector<std::string> hosts {
+        "198.18.0.10=echo", "198.18.0.11=delay:150", "198.18.0.40=flood:20000"};
+    std::string group = "[Lab]\n198.18.0.10 echo\n198.18.0.11 slow\n198.18.0.40 flooder\n";
+    for (int i = 0; i < kSilentHosts; ++i) {
+        const std::string address = "198.18.0." + std::to_string(100 + i);
+        hosts.push_back(address + "=silent");
+        group += address + " silent\n";
+    }
+    NetnsLab lab;
+    ASSERT_EQ(lab.Start(hosts), "");
+    // Closed to every group: the prober, being root, falls back to raw
+    // sockets, which see all ICMP that reaches the namespace.
+    ASSERT_TRUE(lab.SetPingGroupRange(false));
+    ASSERT_TRUE(lab.EnterProber());
+    TempDir dir;
+    dir.write("kelvoran.ini", group);
+
+    auto results = std::make_shared<Results>();
+    TestClock clock(1000);
+    CMainFrame::Services services;
+    services.tick = clock.Source();
+    services.echo = RecordingEcho(results);
+    FrameDriver f(services);
+    f.ChooseGroup("Lab");
+    ASSERT_EQ(f.RowCount(), 3 + kSilentHosts);
+
+    // Round after round: all hosts fall due together; the next round starts
+    // when every result of this one is in.
+    const int perRound = f.RowCount();
+    auto round = [&](int n) {
+        clock.Advance(5001);
+        return WaitIdly([&] { return results->Count() >= n * perRound; }, 9000 * KELVORAN_SLOWDOWN);
+    };
+    ASSERT_TRUE(round(1));
+    ASSERT_EQ(IcmpLibrary::Kind(), IcmpSocketKind::Raw);
+    // The flooder was asked in the first round and has been flooding since.
+    const int arriving = IcmpPacketsInASecond();
+    EXPECT_GT(arriving, kFloodPerSecond / 2) << "the flood did not reach the prober";
+
+    const double cpuBefore = CpuSeconds();
+    const auto wallBefore = Clock::now();
+    ASSERT_TRUE(round(2));
+    ASSERT_TRUE(round(3));
+    const double wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
+    const double cpuShare = (CpuSeconds() - cpuBefore) / wall;
+    std::printf("flood reaching the prober: %d packets/s; program CPU under it: %.1f%% of a core "
+                "over %.1f s\n",
+        arriving, 100 * cpuShare, wall);
+
+    std::lock_guard lock(results->mutex);
+    for (const auto& [host, values] : results->byHost) {
+        SCOPED_TRACE(host);
+        ASSERT_EQ(values.size(), 3u);
+        for (const std::int32_t value : values) {
+            if (host == "198.18.0.10") {
+                EXPECT_GE(value, 0);
+                EXPECT_LE(value, 10 * KELVORAN_SLOWDOWN);
+            } else if (host == "198.18.0.11") {
+                EXPECT_GE(value, 150);
+                EXPECT_LE(value, 150 + 20 * KELVORAN_SLOWDOWN);
+            } else {
+                EXPECT_EQ(value, -1);
+            }
+        }
+    }
+    for (int row = 0; row < f.RowCount(); ++row) {
+        const std::string host = f.Text(row, 1);
+        if (host != "198.18.0.10" && host != "198.18.0.11") {
+            EXPECT_EQ(f.Text(row, 2), "N/A") << host;
+        }
+    }
+    // What reaches the program's sockets is thinned in the kernel; reading
+    // every flood packet on each of the twenty-odd waiting probes would take
+    // most of a core.
+    EXPECT_LT(cpuShare, 0.05 * KELVORAN_SLOWDOWN);
+}

@@ -1,0 +1,213 @@
+// The result log's folder stops taking writes for a while and then takes them
+// again, with the real window logging results as they change.
+
+#include "app/MainFrame.h"
+#include "hosts/HostEntry.h"
+#include "res/Resource.h"
+#include "tests/support/FakeEcho.h"
+#include "tests/support/FrameDriver.h"
+#include "tests/support/ModalDriver.h"
+#include "tests/support/TempDir.h"
+#include "view/HostListCtrl.h"
+
+#include <QAction>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The immutable attribute stops everyone, root too, from creating files in a
+// folder or writing to a file; a mode without write permission would not
+// stop root. False where the file system has no such attribute.
+bool SetImmutable(const std::string& path, bool on)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (done) {
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        done = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    close(fd);
+    return done;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+std::string LogName(std::time_t t)
+{
+    std::tm local {};
+    localtime_r(&t, &local);
+    char name[32];
+    std::strftime(name, sizeof name, "kelvoran.%Y%m%d", &local);
+    return name;
+}
+
+std::string Line(std::time_t t, const std::string& host, std::int32_t value)
+{
+    std::tm local {};
+    localtime_r(&t, &local);
+    char text[64];
+    std::strftime(text, sizeof text, "[%H:%M:%S] ", &local);
+    std::string line = text + host + std::string(16 - host.size(), ' ') + " ";
+    return line + (value < 0 ? "N/A" : std::to_string(value) + " ms") + "\n";
+}
+
+class LogFolder : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "needs root to make a folder unwritable for everyone";
+        if (!SetImmutable(dir.path(), true) || !SetImmutable(dir.path(), false))
+            GTEST_SKIP() << "the file system of " << dir.path() << " has no immutable attribute";
+        dir.write("kelvoran.ini", "[G]\n127.0.0.1 one\n127.0.0.2 two\n");
+        services.tick = clock.Source();
+        services.echo = echo.Function();
+        services.logClock = [now = wallClock] { return now->load(); };
+        // Midday, so that no round crosses into another day's file.
+        std::tm noon {};
+        const std::time_t today = std::time(nullptr);
+        localtime_r(&today, &noon);
+        noon.tm_hour = 12;
+        noon.tm_min = 0;
+        noon.tm_sec = 0;
+        *wallClock = std::mktime(&noon);
+    }
+
+    void TearDown() override
+    {
+        // Whatever happened, the folder must be removable again.
+        SetImmutable(dir.file(LogName(*wallClock)), false);
+        SetImmutable(dir.path(), false);
+    }
+
+    // One probe of every host with these results, handled by the window; the
+    // log's clock stands one second later for each round.
+    void Round(FrameDriver& f, std::int32_t first, std::int32_t second)
+    {
+        echo.Answer("127.0.0.1", first);
+        echo.Answer("127.0.0.2", second);
+        const int calls = echo.Calls();
+        clock.Advance(5001);
+        ASSERT_TRUE(WaitUntil([&] {
+            return echo.Calls() == calls + 2 && Entry(f, 0)->busy == 0 && Entry(f, 1)->busy == 0;
+        }));
+        *wallClock += 1;
+    }
+
+    static HostEntry* Entry(FrameDriver& f, int row)
+    {
+        return reinterpret_cast<HostEntry*>(f->hostList->GetItemData(row));
+    }
+
+    std::string LogFile() const { return dir.file(LogName(*wallClock)); }
+
+    TempDir dir;
+    TestClock clock {1000};
+    FakeEcho echo;
+    CMainFrame::Services services;
+    std::shared_ptr<std::atomic<std::time_t>> wallClock
+        = std::make_shared<std::atomic<std::time_t>>(0);
+};
+
+} // namespace
+
+// The file's lines, checked round by round: each round's lines, in any order
+// among themselves, after those of the rounds before.
+void ExpectRounds(const std::string& written, const std::vector<std::vector<std::string>>& rounds)
+{
+    std::istringstream in(written);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line + "\n");
+    std::size_t at = 0;
+    for (std::size_t r = 0; r < rounds.size(); ++r) {
+        std::vector<std::string> want = rounds[r];
+        ASSERT_LE(at + want.size(), lines.size()) << "lines missing from round " << r;
+        std::vector<std::string> got(lines.begin() + at, lines.begin() + at + want.size());
+        std::sort(want.begin(), want.end());
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, want) << "round " << r;
+        at += want.size();
+    }
+    EXPECT_EQ(at, lines.size()) << "more lines than results";
+}
+
+TEST_F(LogFolder, FullLogLinesWrittenWhileTheFileIsLockedArriveInOrderWithTheirOwnTimes)
+{
+    FrameDriver f(services);
+    f.ChooseGroup("G");
+    f->CommandAction(ID_FULL_LOG)->trigger();
+    const std::vector<std::pair<std::int32_t, std::int32_t>> results {
+        {1, -1}, {2, 7}, {3, 7}, {-1, 8}, {4, -1}, {5, 9}, {-1, -1}, {6, 10}, {7, 11}, {8, 11}};
+    std::vector<std::vector<std::string>> rounds;
+    std::string beforeLock;
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        if (i == 3) {
+            // Neither a new file in the folder nor a line in the old one.
+            beforeLock = ReadFile(LogFile());
+            ASSERT_TRUE(SetImmutable(LogFile(), true));
+            ASSERT_TRUE(SetImmutable(dir.path(), true));
+        }
+        if (i == 7) {
+            EXPECT_EQ(ReadFile(LogFile()), beforeLock) << "written while locked";
+            ASSERT_TRUE(SetImmutable(dir.path(), false));
+            ASSERT_TRUE(SetImmutable(LogFile(), false));
+        }
+        const std::time_t now = *wallClock;
+        const auto [first, second] = results[i];
+        std::vector<std::string> round;
+        if (first != Entry(f, 0)->result)
+            round.push_back(Line(now, "127.0.0.1", first));
+        if (second != Entry(f, 1)->result)
+            round.push_back(Line(now, "127.0.0.2", second));
+        rounds.push_back(round);
+        Round(f, first, second);
+    }
+    ExpectRounds(ReadFile(LogFile()), rounds);
+}
+
+TEST_F(LogFolder, LinesWaitingForALockedFolderAreWrittenWhenItOpensWithoutANewResult)
+{
+    FrameDriver f(services);
+    f.ChooseGroup("G");
+    f->CommandAction(ID_LOG_BY_STATUS)->trigger();
+    Round(f, 5, 5);
+    ASSERT_TRUE(SetImmutable(dir.path(), true));
+    const std::time_t first = *wallClock;
+    Round(f, -1, 5);
+    Round(f, 6, 5);
+    Round(f, 6, -1);
+    ASSERT_TRUE(SetImmutable(dir.path(), false));
+    // Nothing changes from here on, so no result gives the log a reason to
+    // write; the lines still must not wait for one.
+    Round(f, 6, -1);
+    Pump(1500 * KELVORAN_SLOWDOWN);
+    EXPECT_EQ(ReadFile(LogFile()),
+        Line(first, "127.0.0.1", -1) + Line(first + 1, "127.0.0.1", 6)
+            + Line(first + 2, "127.0.0.2", -1));
+}
