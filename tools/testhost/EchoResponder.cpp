@@ -184,13 +184,16 @@ std::vector<std::uint8_t> FloodIcmp(std::uint64_t n)
     const std::uint64_t r = Mix(n);
     const auto identifier = static_cast<std::uint16_t>(r >> 16);
     const auto sequence = static_cast<std::uint16_t>(r >> 32);
-    std::vector<std::uint8_t> icmp(kIcmpHeaderSize);
+    // Room for the largest packet made below, so that it never grows.
+    std::vector<std::uint8_t> icmp;
+    icmp.reserve(kIcmpHeaderSize + kIpHeaderSize + 72);
+    icmp.resize(kIcmpHeaderSize);
     Put16(icmp.data() + 4, identifier);
     Put16(icmp.data() + 6, sequence);
     switch (n % 8) {
     case 0: // an echo reply to a request never sent, with the data probes send
     case 1: // the same with a damaged checksum
-        icmp.insert(icmp.end(), 32, 0x45);
+        icmp.resize(kIcmpHeaderSize + 32, 0x45);
         FillChecksum(icmp);
         if (n % 8 == 1)
             icmp[2] ^= 0x5a;
@@ -229,7 +232,7 @@ std::vector<std::uint8_t> FloodIcmp(std::uint64_t n)
     }
     default: // an echo request of its own
         icmp[0] = 8;
-        icmp.insert(icmp.end(), 32, 0x45);
+        icmp.resize(kIcmpHeaderSize + 32, 0x45);
         FillChecksum(icmp);
         return icmp;
     }
