@@ -13,3 +13,4 @@ for preset in $presets; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+scripts/fuzz.sh
