@@ -12,13 +12,14 @@ void ProbeChannel::Open(std::function<void()> wake)
 
 void ProbeChannel::Close()
 {
-    {
-        std::lock_guard lock(mutex_);
-        open_ = false;
-        queue_.clear();
-        wake_ = nullptr;
-    }
-    handled_.notify_all();
+    std::lock_guard lock(mutex_);
+    open_ = false;
+    // Notified with the lock held: a sender cannot leave, and take its
+    // condition with it, before the lock is free.
+    for (Pending* pending : queue_)
+        pending->handled.notify_one();
+    queue_.clear();
+    wake_ = nullptr;
 }
 
 bool ProbeChannel::IsOpen() const
@@ -40,11 +41,11 @@ void ProbeChannel::Deliver(const std::function<void(const ProbeResult&)>& handle
         handle(result);
         lock.lock();
         // The sender waits until this is set, even if the channel closed
-        // meanwhile; after that it may leave, and `pending` (on its stack)
-        // is gone.
+        // meanwhile; once the lock is free it may leave, and `pending` (on
+        // its stack) is gone: so it is notified before that.
         pending->done = true;
         inHand_ = nullptr;
-        handled_.notify_all();
+        pending->handled.notify_one();
     }
 }
 
@@ -53,13 +54,13 @@ bool ProbeChannel::Send(const ProbeResult& result)
     std::unique_lock lock(mutex_);
     if (!open_)
         return false;
-    Pending pending {result, false};
+    Pending pending {result, false, {}};
     queue_.push_back(&pending);
     if (!wakePosted_ && wake_) {
         wakePosted_ = true;
         wake_();
     }
-    handled_.wait(lock, [&] { return pending.done || (!open_ && inHand_ != &pending); });
+    pending.handled.wait(lock, [&] { return pending.done || (!open_ && inHand_ != &pending); });
     if (!pending.done) {
         // Closed before it was handled: make sure nothing refers to it.
         queue_.erase(std::remove(queue_.begin(), queue_.end(), &pending), queue_.end());

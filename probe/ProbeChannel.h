@@ -45,14 +45,17 @@ public:
     bool IsOpen() const;
 
 private:
+    // On the sender's stack. Each sender waits on a condition of its own:
+    // with one shared by all, every handled result woke every waiting sender
+    // (fifty and more after a tick), only for all but one to sleep again.
     struct Pending
     {
         ProbeResult result;
         bool done = false;
+        std::condition_variable handled;
     };
 
     mutable std::mutex mutex_;
-    std::condition_variable handled_;
     std::deque<Pending*> queue_;
     Pending* inHand_ = nullptr; // being handled on the window thread
     std::function<void()> wake_;
