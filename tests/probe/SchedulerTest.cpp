@@ -113,7 +113,7 @@ TEST(Scheduler, SortMatchesMergeSortThroughTheComparison)
     std::mt19937 rng(7);
     for (int round = 0; round < 200; ++round) {
         Entries entries;
-        const int n = std::uniform_int_distribution<int>(0, 300)(rng);
+        const int n = std::uniform_int_distribution<int>(0, 700)(rng);
         // Few distinct values, so that equal lastDone and equal rows are common;
         // the extremes check the signed comparison of both.
         const std::int32_t values[]
