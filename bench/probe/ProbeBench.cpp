@@ -144,8 +144,8 @@ void Measure(IcmpSocketKind kind, const char* host, int count, int intervalMs, i
     std::printf("%-8s  %d probes to %s%s, %d failed; CPU %.1f us/probe, wall %.1f us/probe", name,
         count, host, threads > 0 ? " on threads" : "", failures, cpu / count, wall / count);
     if (!times.empty())
-        std::printf(
-            "; RTT ms min %u avg %.2f max %u", times.front(), sum / times.size(), times.back());
+        std::printf("; RTT ms min %u median %u avg %.2f max %u", times.front(),
+            times[times.size() / 2], sum / times.size(), times.back());
     std::printf("\n");
 }
 
