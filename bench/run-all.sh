@@ -148,6 +148,7 @@ row "  probes started per tick" "$(m 1000 steady_starts_per_tick)" "$(m 10000 st
 row "CPU per handled probe, whole program (us)" "$(m 1000 us_per_probe)" "$ours" "" ""
 row "  of it on the window thread (us)" "$(m 1000 ui_us_per_probe)" "$(m 10000 ui_us_per_probe)" "" ""
 row "window thread busy (ms per s)" "$(m 1000 ui_busy_ms_per_s)" "$(m 10000 ui_busy_ms_per_s)" "" ""
+row "  longest single stretch (ms)" "$(m 1000 ui_longest_ms)" "$(m 10000 ui_longest_ms)" "" ""
 row "  of it in the 100 ms tick (ms per s)" "$(m 1000 tick_ms_per_s)" "$(m 10000 tick_ms_per_s)" "" ""
 row "  tick's CPU time (ms per s)" "$(m 1000 tick_cpu_ms_per_s)" "$(m 10000 tick_cpu_ms_per_s)" "" ""
 row "peak memory, resident (MiB)" "$(m 1000 peak_rss_mib)" "$(m 10000 peak_rss_mib)" "< 150" "$(verdict "$(m 10000 peak_rss_mib)" 150 '<')"

@@ -8,6 +8,7 @@
 //   us_per_probe  process CPU per handled result in the steady window
 //   ui_us_per_probe   of that, CPU of the window thread
 //   ui_busy_ms_per_s  time the window thread spent outside its wait, per second
+//   ui_longest_ms     the longest the window thread was busy at one stretch
 //   tick_ms_per_s     of that, time spent in the scheduler's 100 ms tick
 //   tick_cpu_ms_per_s CPU time of the window thread in those ticks
 //   first_start_ms    from the load until the first probe started
@@ -79,6 +80,7 @@ public:
         if (tick)
             tickCpuNs += ThreadCpuNs() - cpuStart;
         busyNs += timer.nsecsElapsed();
+        longestNs = std::max(longestNs, timer.nsecsElapsed());
         if (tick) {
             tickNs += timer.nsecsElapsed();
             ++ticks;
@@ -89,6 +91,7 @@ public:
 
     QObject* frame = nullptr;
     qint64 busyNs = 0;
+    qint64 longestNs = 0; // the longest single delivery
     qint64 tickNs = 0;
     qint64 tickCpuNs = 0;
     long ticks = 0;
@@ -228,6 +231,7 @@ int main(int argc, char** argv)
                 steadyBusyStart = busyNs;
                 steadyBenchStart = benchNs;
                 steadyUiCpuStart = ThreadCpuNs();
+                qapp.longestNs = 0;
                 steadyResultsStart = results;
             }
             if (sinceLoad.elapsed() > 600000)
@@ -246,7 +250,8 @@ int main(int argc, char** argv)
             const long steadyTicks = qapp.ticks - steadyTicksStart;
             std::printf(
                 "hosts=%d load_ms=%lld first_all_ms=%lld cpu_pct=%.1f probes_per_s=%.0f "
-                "us_per_probe=%.0f ui_us_per_probe=%.0f ui_busy_ms_per_s=%.1f tick_ms_per_s=%.1f "
+                "us_per_probe=%.0f ui_us_per_probe=%.0f ui_busy_ms_per_s=%.1f ui_longest_ms=%.1f "
+                "tick_ms_per_s=%.1f "
                 "tick_cpu_ms_per_s=%.1f "
                 "peak_rss_mib=%.1f peak_threads=%ld first_start_ms=%lld fill_ticks=%ld "
                 "fill_starts_per_tick=%.1f fill_max_starts=%ld "
@@ -255,7 +260,7 @@ int main(int argc, char** argv)
                 100.0 * cpu / seconds, handled / seconds, handled > 0 ? cpu * 1e6 / handled : 0.0,
                 handled > 0 ? ((ThreadCpuNs() - steadyUiCpuStart) / 1e3 - own * 1e6) / handled
                             : 0.0,
-                ((busyNs - steadyBusyStart) / 1e6 - own * 1e3) / seconds,
+                ((busyNs - steadyBusyStart) / 1e6 - own * 1e3) / seconds, qapp.longestNs / 1e6,
                 (qapp.tickNs - steadyTickStart) / 1e6 / seconds,
                 (qapp.tickCpuNs - steadyTickCpuStart) / 1e6 / seconds,
                 StatusValue("VmHWM") / 1024.0, peakThreads, static_cast<long long>(firstStartMs),
