@@ -12,14 +12,13 @@ void ProbeChannel::Open(std::function<void()> wake)
 
 void ProbeChannel::Close()
 {
-    std::lock_guard lock(mutex_);
-    open_ = false;
-    // Notified with the lock held: a sender cannot leave, and take its
-    // condition with it, before the lock is free.
-    for (Pending* pending : queue_)
-        pending->handled.notify_one();
-    queue_.clear();
-    wake_ = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        open_ = false;
+        queue_.clear();
+        wake_ = nullptr;
+    }
+    handled_.notify_all();
 }
 
 bool ProbeChannel::IsOpen() const
@@ -41,12 +40,18 @@ void ProbeChannel::Deliver(const std::function<void(const ProbeResult&)>& handle
         handle(result);
         lock.lock();
         // The sender waits until this is set, even if the channel closed
-        // meanwhile; once the lock is free it may leave, and `pending` (on
-        // its stack) is gone: so it is notified before that.
+        // meanwhile; after that it may leave, and `pending` (on its stack)
+        // is gone.
         pending->done = true;
         inHand_ = nullptr;
-        pending->handled.notify_one();
     }
+    // The senders of the whole batch are woken together, once it is handled:
+    // a wake-up per result (fifty and more after a tick) cost the window
+    // thread a system call each and woke senders whose result was still
+    // waiting. Each sender still returns only after its result was handled,
+    // and no tick runs before this call has returned.
+    lock.unlock();
+    handled_.notify_all();
 }
 
 bool ProbeChannel::Send(const ProbeResult& result)
@@ -54,13 +59,13 @@ bool ProbeChannel::Send(const ProbeResult& result)
     std::unique_lock lock(mutex_);
     if (!open_)
         return false;
-    Pending pending {result, false, {}};
+    Pending pending {result, false};
     queue_.push_back(&pending);
     if (!wakePosted_ && wake_) {
         wakePosted_ = true;
         wake_();
     }
-    pending.handled.wait(lock, [&] { return pending.done || (!open_ && inHand_ != &pending); });
+    handled_.wait(lock, [&] { return pending.done || (!open_ && inHand_ != &pending); });
     if (!pending.done) {
         // Closed before it was handled: make sure nothing refers to it.
         queue_.erase(std::remove(queue_.begin(), queue_.end(), &pending), queue_.end());

@@ -35,8 +35,9 @@ public:
     void Open(std::function<void()> wake);
     // Window side: no more results are taken; waiting senders return false.
     void Close();
-    // Window side: hands every waiting result to `handle`, then releases its
-    // sender. Results that arrive meanwhile are handled in the same call.
+    // Window side: hands every waiting result to `handle`; once all are
+    // handled, releases their senders. Results that arrive meanwhile are
+    // handled in the same call.
     void Deliver(const std::function<void(const ProbeResult&)>& handle);
 
     // Worker side: true when the window thread handled the result.
@@ -45,17 +46,14 @@ public:
     bool IsOpen() const;
 
 private:
-    // On the sender's stack. Each sender waits on a condition of its own:
-    // with one shared by all, every handled result woke every waiting sender
-    // (fifty and more after a tick), only for all but one to sleep again.
     struct Pending
     {
         ProbeResult result;
         bool done = false;
-        std::condition_variable handled;
     };
 
     mutable std::mutex mutex_;
+    std::condition_variable handled_;
     std::deque<Pending*> queue_;
     Pending* inHand_ = nullptr; // being handled on the window thread
     std::function<void()> wake_;
