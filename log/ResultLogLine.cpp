@@ -15,7 +15,10 @@ std::string Strftime(const char* format, const std::tm& localTime)
 
 std::string TimeField(const std::tm& localTime)
 {
-    return "[" + Strftime("%H:%M:%S", localTime) + "] ";
+    std::string field = "[";
+    field += Strftime("%H:%M:%S", localTime);
+    field += "] ";
+    return field;
 }
 
 } // namespace

@@ -13,4 +13,5 @@ for preset in $presets; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+bash scripts/install-test.sh
 scripts/fuzz.sh

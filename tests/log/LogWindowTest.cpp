@@ -135,7 +135,9 @@ TEST_F(LogWindow, ResultChangesGoToTheDaysFileByTheRuleOfTheMode)
     Command(f, ID_FULL_LOG);
     std::string expected;
     auto line = [&](const char* value) {
-        return "[" + Clock(wallClock->load()) + "] 127.0.0.1        " + value + "\n";
+        std::string text = "[";
+        text.append(Clock(wallClock->load())).append("] 127.0.0.1        ").append(value);
+        return text.append("\n");
     };
     expected += line("12 ms");
     NextResult(f, 12); // the first result differs from "not yet probed"

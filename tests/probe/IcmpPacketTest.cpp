@@ -37,10 +37,12 @@ void Put16(Bytes& b, std::size_t at, std::uint16_t v)
 Bytes Icmp(
     std::uint8_t type, std::uint8_t code, std::uint16_t id, std::uint16_t seq, const Bytes& payload)
 {
-    Bytes b {type, code, 0, 0, 0, 0, 0, 0};
+    Bytes b(8 + payload.size(), 0);
+    b[0] = type;
+    b[1] = code;
     Put16(b, 4, id);
     Put16(b, 6, seq);
-    b.insert(b.end(), payload.begin(), payload.end());
+    std::copy(payload.begin(), payload.end(), b.begin() + 8);
     Put16(b, 2, InternetChecksum(b));
     return b;
 }

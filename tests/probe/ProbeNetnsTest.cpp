@@ -357,10 +357,13 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes Icmp(
     std::uint8_t type, std::uint16_t identifier, std::uint16_t sequence, const Bytes& payload = {})
 {
-    Bytes b {type, 0, 0, 0, static_cast<std::uint8_t>(identifier >> 8),
-        static_cast<std::uint8_t>(identifier), static_cast<std::uint8_t>(sequence >> 8),
-        static_cast<std::uint8_t>(sequence)};
-    b.insert(b.end(), payload.begin(), payload.end());
+    Bytes b(8 + payload.size(), 0);
+    b[0] = type;
+    b[4] = static_cast<std::uint8_t>(identifier >> 8);
+    b[5] = static_cast<std::uint8_t>(identifier);
+    b[6] = static_cast<std::uint8_t>(sequence >> 8);
+    b[7] = static_cast<std::uint8_t>(sequence);
+    std::copy(payload.begin(), payload.end(), b.begin() + 8);
     const std::uint16_t checksum = InternetChecksum(b);
     b[2] = static_cast<std::uint8_t>(checksum >> 8);
     b[3] = static_cast<std::uint8_t>(checksum);

@@ -31,7 +31,7 @@ void Fill(CStripedListCtrl& list, int rows)
     list.InsertColumn(1, "B", CStripedListCtrl::Align::Left, 40);
     for (int i = 0; i < rows; ++i) {
         list.InsertItem(i, "");
-        list.SetItemText(i, 1, "x" + std::to_string(i));
+        list.SetItemText(i, 1, std::string("x").append(std::to_string(i)));
     }
     list.resize(200, list.header()->sizeHint().height() + 6 * list.RowHeight() + 3);
     list.show();

@@ -61,11 +61,11 @@ std::vector<std::uint8_t> EchoReply(std::span<const std::uint8_t> requestIcmp)
 std::vector<std::uint8_t> Error(std::uint8_t type, std::uint8_t code,
     std::span<const std::uint8_t> request, std::size_t headerSize)
 {
-    std::vector<std::uint8_t> icmp(kIcmpHeaderSize);
+    const std::size_t quoted = std::min(request.size(), headerSize + kIcmpHeaderSize);
+    std::vector<std::uint8_t> icmp(kIcmpHeaderSize + quoted);
     icmp[0] = type;
     icmp[1] = code;
-    const std::size_t quoted = std::min(request.size(), headerSize + kIcmpHeaderSize);
-    icmp.insert(icmp.end(), request.begin(), request.begin() + quoted);
+    std::copy(request.begin(), request.begin() + quoted, icmp.begin() + kIcmpHeaderSize);
     return icmp;
 }
 
