@@ -42,8 +42,8 @@ cleanup() {
 trap cleanup EXIT
 
 # A namespace with nothing but its loopback. ICMP datagram sockets are allowed
-# in it, as Debian's default sysctl allows them, so the program uses the kind
-# it uses on a usual desktop; SOCKETS=raw measures raw sockets instead.
+# in it, as systemd's default sysctl settings allow them on a Debian desktop,
+# so the program uses the kind it uses there; SOCKETS=raw measures raw sockets.
 ip netns add "$ns"
 ip -n "$ns" link set lo up
 if [ "${SOCKETS:-datagram}" = raw ]; then
