@@ -29,7 +29,7 @@ done
 
 (cd "$repo" && cmake --preset release >/dev/null &&
   cmake --build --preset release -j "${JOBS:-2}" --target scale_bench kelvoran-bench-probe \
-    kelvoran-testhost >/dev/null)
+    kelvoran-testhost bench_window_parts >/dev/null)
 
 work=$(mktemp -d)
 ns="kvb-run-$$"
@@ -96,6 +96,11 @@ for ((r = 1; r <= reps; r++)); do
   in_ns "$build/bench/probe/kelvoran-bench-probe" --count 10000 127.0.0.1 | tee -a "$work/probe-seq"
   in_ns "$build/bench/probe/kelvoran-bench-probe" --count 10000 --threads 50 127.0.0.1 |
     tee -a "$work/probe-thr"
+done
+
+echo "== the window thread's parts: a tick over 10,000 entries, handing over results"
+for ((r = 1; r <= reps; r++)); do
+  "$build/bench/window/bench_window_parts" | tee -a "$work/window-parts"
 done
 
 echo "== accuracy: test hosts answering after 1, 20, 150 and 900 ms; ping (iputils) and the probe, $accuracyCount each, 200 ms apart"
@@ -165,6 +170,9 @@ row "probe alone, datagram socket, sequential" "$seqDgram" "$fping0" "$(ratio "$
 row "probe on a thread each, datagram" "$thrDgram" "$fping0" "$(ratio "$thrDgram" "$fping0")" ""
 row "probe alone, raw socket, sequential" "$seqRaw" "$fping0" "$(ratio "$seqRaw" "$fping0")" ""
 row "probe on a thread each, raw" "$thrRaw" "$fping0" "$(ratio "$thrRaw" "$fping0")" ""
+row "tick over 10,000 entries, cap stops it (us)" "$(median "$work/window-parts" tick_capped_us)" "" "" ""
+row "tick over 10,000 entries, whole walk (us)" "$(median "$work/window-parts" tick_whole_walk_us)" "" "" ""
+row "handing over one result, window CPU (us)" "$(median "$work/window-parts" deliver_us_per_result)" "" "" ""
 echo "fping answered: $(median "$work/fping-0" answered) of 10000 (-i 0), $(median "$work/fping-1" answered) (-i 1), $(median "$work/fping-10" answered) (-i 10)"
 echo
 row "round trip (ms), test host delay" "kelvoran median" "ping median" "difference" "verdict"
