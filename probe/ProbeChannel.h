@@ -35,8 +35,9 @@ public:
     void Open(std::function<void()> wake);
     // Window side: no more results are taken; waiting senders return false.
     void Close();
-    // Window side: hands every waiting result to `handle`, then releases its
-    // sender. Results that arrive meanwhile are handled in the same call.
+    // Window side: hands every waiting result to `handle`; once all are
+    // handled, releases their senders. Results that arrive meanwhile are
+    // handled in the same call.
     void Deliver(const std::function<void(const ProbeResult&)>& handle);
 
     // Worker side: true when the window thread handled the result.

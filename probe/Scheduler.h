@@ -16,19 +16,23 @@ constexpr std::int32_t kMaxProbesInFlight = 50;
 // later.
 int CompareByLastDone(const HostEntry* a, const HostEntry* b);
 
+// Sorts a snapshot into the order that a bottom-up merge sort with
+// CompareByLastDone gives, ties between equal entries included.
+void SortByLastDone(std::vector<HostEntry*>& snapshot);
+
 // Due when more than the interval has passed since lastDone. The difference is
 // taken modulo 2^32, so the test keeps working across the wrap of the 32-bit
 // tick count.
 bool IsDue(std::uint32_t now, std::int32_t lastDone);
 
-// One scheduler tick over a snapshot of the rows' entries: sorts it, then
-// walks it, reading the running count before each element and stopping when
-// it exceeds the cap; skips busy entries and those not yet due (the clock is
-// read anew for each), and starts the others.
+// One scheduler tick over a snapshot of the rows' entries: walks it in the
+// order of SortByLastDone, reading the running count before each element and
+// stopping when it exceeds the cap; skips busy entries and those not yet due
+// (the clock is read anew for each), and starts the others.
 struct ScheduleWalk
 {
     std::function<std::int32_t()> probesInFlight;
     std::function<std::uint32_t()> now;
     std::function<void(HostEntry*)> start;
 };
-void RunScheduleTick(std::vector<HostEntry*>& snapshot, const ScheduleWalk& walk);
+void RunScheduleTick(const std::vector<HostEntry*>& snapshot, const ScheduleWalk& walk);

@@ -14,3 +14,4 @@ for preset in $presets; do
   ctest --preset "$preset" -j "$jobs"
 done
 bash scripts/install-test.sh
+bash scripts/fuzz.sh

@@ -80,6 +80,7 @@ int ListModel::InsertRow(int index, const std::string& text)
     row->bytes[0] = text;
     row->shown[0] = QString::fromLocal8Bit(text);
     rows_.insert(rows_.begin() + index, std::move(row));
+    data_.insert(data_.begin() + index, 0);
     endInsertRows();
     return index;
 }
@@ -109,7 +110,7 @@ bool ListModel::SetData(int row, ItemData data)
 {
     if (row < 0 || row >= static_cast<int>(rows_.size()))
         return false;
-    rows_[row]->data = data;
+    data_[row] = data;
     // The text colour of a row may depend on what its item data says.
     emit dataChanged(
         index(row, 0), index(row, static_cast<int>(columns_.size()) - 1), {Qt::ForegroundRole});
@@ -120,7 +121,7 @@ ItemData ListModel::Data(int row) const
 {
     if (row < 0 || row >= static_cast<int>(rows_.size()))
         return 0;
-    return rows_[row]->data;
+    return data_[row];
 }
 
 void ListModel::Clear()
@@ -129,6 +130,7 @@ void ListModel::Clear()
         return;
     beginResetModel();
     rows_.clear();
+    data_.clear();
     endResetModel();
 }
 
@@ -139,7 +141,7 @@ void ListModel::Sort(ListCompareFunc compare, ItemData param, SortSignal signal)
     // what it reads together.
     std::vector<std::pair<ItemData, int>> items(rows_.size());
     for (int i = 0; i < count; ++i)
-        items[i] = {rows_[i]->data, i};
+        items[i] = {data_[i], i};
     MergeSort(items,
         [compare, param](const std::pair<ItemData, int>& a, const std::pair<ItemData, int>& b) {
             return compare(a.first, b.first, param);
@@ -157,8 +159,10 @@ void ListModel::Sort(ListCompareFunc compare, ItemData param, SortSignal signal)
     if (signal == SortSignal::LayoutChange)
         emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<std::unique_ptr<Row>> moved(static_cast<std::size_t>(last - first + 1));
-    for (int i = first; i <= last; ++i)
+    for (int i = first; i <= last; ++i) {
         moved[i - first] = std::move(rows_[items[i].second]);
+        data_[i] = items[i].first;
+    }
     std::move(moved.begin(), moved.end(), rows_.begin() + first);
 
     const QModelIndexList before = persistentIndexList();

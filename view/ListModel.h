@@ -51,7 +51,6 @@ private:
     {
         std::array<std::string, kMaxColumns> bytes;
         std::array<QString, kMaxColumns> shown;
-        ItemData data = 0;
     };
     struct Column
     {
@@ -63,4 +62,8 @@ private:
     std::vector<Column> columns_;
     // Rows are held by pointer, so that a sort moves pointers, not texts.
     std::vector<std::unique_ptr<Row>> rows_;
+    // The rows' item data, kept apart in one array: the scheduler reads every
+    // row's ten times a second, which through the rows meant one cache miss
+    // per row.
+    std::vector<ItemData> data_;
 };

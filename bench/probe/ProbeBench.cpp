@@ -1,7 +1,11 @@
 // kelvoran-bench-probe: CPU time and round-trip times of sequential probes.
 //
-//   kelvoran-bench-probe [--count N] [--interval MS] [--kind datagram|raw|both] [--netns] [HOST]
+//   kelvoran-bench-probe [--count N] [--interval MS] [--kind datagram|raw|both]
+//                        [--threads N] [--netns] [HOST]
 //
+// --threads N runs each probe on a worker thread of its own, started as the
+// program starts them, with up to N running at once: the probe's cost with the
+// thread's but without the window's.
 // HOST (127.0.0.1 by default) must be in 127.0.0.0/8 or in 198.18.0.0/15,
 // where only test hosts made for the purpose live. --netns runs in a network
 // namespace of its own with loopback up and datagram ICMP sockets allowed
@@ -10,6 +14,7 @@
 #include "hosts/Resolver.h"
 #include "probe/IcmpProbe.h"
 #include "probe/SocketEchoLayer.h"
+#include "probe/WorkerThread.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -22,9 +27,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,7 +71,43 @@ double CpuMicroseconds()
         + usage.ru_stime.tv_usec;
 }
 
-void Measure(IcmpSocketKind kind, const char* host, int count, int intervalMs)
+// Runs `count` probes, each on a worker thread of its own, with at most
+// `limit` running at once; collects the round-trip times of those that passed.
+int ProbeOnThreads(const EchoLayer& echo, const char* host, int count, int limit,
+    std::vector<std::uint32_t>& times)
+{
+    std::mutex mutex;
+    std::condition_variable finished;
+    int running = 0;
+    int failures = 0;
+    for (int i = 0; i < count; ++i) {
+        std::unique_lock lock(mutex);
+        finished.wait(lock, [&] { return running < limit; });
+        ++running;
+        lock.unlock();
+        const bool started = StartWorkerThread([&] {
+            ProbeReply reply {};
+            const bool ok = IcmpProbe(echo, host, &reply, 10, 5000, 32) == 1;
+            std::lock_guard done(mutex);
+            if (ok)
+                times.push_back(reply.roundTripTime);
+            else
+                ++failures;
+            --running;
+            finished.notify_one();
+        });
+        if (!started) {
+            lock.lock();
+            --running;
+            ++failures;
+        }
+    }
+    std::unique_lock lock(mutex);
+    finished.wait(lock, [&] { return running == 0; });
+    return failures;
+}
+
+void Measure(IcmpSocketKind kind, const char* host, int count, int intervalMs, int threads)
 {
     const char* name = kind == IcmpSocketKind::Datagram ? "datagram" : "raw";
     const SocketEchoLayer echo(kind);
@@ -79,7 +122,9 @@ void Measure(IcmpSocketKind kind, const char* host, int count, int intervalMs)
     int failures = 0;
     const double cpuStart = CpuMicroseconds();
     const auto wallStart = std::chrono::steady_clock::now();
-    for (int i = 0; i < count; ++i) {
+    if (threads > 0)
+        failures = ProbeOnThreads(echo, host, count, threads, times);
+    for (int i = 0; threads == 0 && i < count; ++i) {
         ProbeReply reply {};
         if (IcmpProbe(echo, host, &reply, 10, 5000, 32) == 1)
             times.push_back(reply.roundTripTime);
@@ -96,11 +141,11 @@ void Measure(IcmpSocketKind kind, const char* host, int count, int intervalMs)
     double sum = 0;
     for (const std::uint32_t t : times)
         sum += t;
-    std::printf("%-8s  %d probes to %s, %d failed; CPU %.1f us/probe, wall %.1f us/probe", name,
-        count, host, failures, cpu / count, wall / count);
+    std::printf("%-8s  %d probes to %s%s, %d failed; CPU %.1f us/probe, wall %.1f us/probe", name,
+        count, host, threads > 0 ? " on threads" : "", failures, cpu / count, wall / count);
     if (!times.empty())
-        std::printf(
-            "; RTT ms min %u avg %.2f max %u", times.front(), sum / times.size(), times.back());
+        std::printf("; RTT ms min %u median %u avg %.2f max %u", times.front(),
+            times[times.size() / 2], sum / times.size(), times.back());
     std::printf("\n");
 }
 
@@ -111,6 +156,7 @@ int main(int argc, char** argv)
     int count = 2000;
     int intervalMs = 0;
     std::string kinds = "both";
+    int threads = 0;
     bool ownNamespace = false;
     const char* host = "127.0.0.1";
     for (int i = 1; i < argc; ++i) {
@@ -121,6 +167,8 @@ int main(int argc, char** argv)
             intervalMs = std::clamp(std::atoi(argv[++i]), 0, 10000);
         else if (arg == "--kind" && i + 1 < argc)
             kinds = argv[++i];
+        else if (arg == "--threads" && i + 1 < argc)
+            threads = std::clamp(std::atoi(argv[++i]), 0, 1000);
         else if (arg == "--netns")
             ownNamespace = true;
         else if (arg[0] != '-')
@@ -128,7 +176,7 @@ int main(int argc, char** argv)
         else {
             std::fprintf(stderr,
                 "usage: kelvoran-bench-probe [--count N] [--interval MS] "
-                "[--kind datagram|raw|both] [--netns] [HOST]\n");
+                "[--kind datagram|raw|both] [--threads N] [--netns] [HOST]\n");
             return 2;
         }
     }
@@ -141,8 +189,8 @@ int main(int argc, char** argv)
     if (ownNamespace && !EnterOwnNamespace())
         return 1;
     if (kinds == "datagram" || kinds == "both")
-        Measure(IcmpSocketKind::Datagram, host, count, intervalMs);
+        Measure(IcmpSocketKind::Datagram, host, count, intervalMs, threads);
     if (kinds == "raw" || kinds == "both")
-        Measure(IcmpSocketKind::Raw, host, count, intervalMs);
+        Measure(IcmpSocketKind::Raw, host, count, intervalMs, threads);
     return 0;
 }

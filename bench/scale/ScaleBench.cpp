@@ -6,7 +6,15 @@
 //   cpu_pct       process CPU over the steady window, % of one core
 //   probes_per_s  results handled per second in the steady window
 //   us_per_probe  process CPU per handled result in the steady window
+//   ui_us_per_probe   of that, CPU of the window thread
 //   ui_busy_ms_per_s  time the window thread spent outside its wait, per second
+//   ui_longest_ms     the longest the window thread was busy at one stretch
+//   tick_ms_per_s     of that, time spent in the scheduler's 100 ms tick
+//   tick_cpu_ms_per_s CPU time of the window thread in those ticks
+//   first_start_ms    from the load until the first probe started
+//   fill_ticks        ticks that started probes before every row had a time
+//   fill_starts_per_tick, fill_max_starts  probes those ticks started, mean and most
+//   steady_starts_per_tick  probes started per tick in the steady window
 //   peak_rss_mib  peak resident memory
 //   peak_threads  most threads seen at once
 // Usage: scale_bench HOSTS STEADY_SECONDS
@@ -31,6 +39,25 @@
 
 namespace {
 
+// CPU time of the calling thread.
+qint64 ThreadCpuNs()
+{
+    timespec t {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<qint64>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+// The benchmark's own polling of the window, reading of /proc among it:
+// taken off the process's CPU time and off the window
+// thread's busy time, so that only the program is measured.
+qint64 benchNs = 0;
+
+struct BenchWork
+{
+    qint64 start = ThreadCpuNs();
+    ~BenchWork() { benchNs += ThreadCpuNs() - start; }
+};
+
 // Counts the time the window thread spends delivering events (outermost
 // deliveries only): the tick, result handling, painting.
 class BenchApplication : public QApplication
@@ -40,6 +67,7 @@ public:
 
     bool notify(QObject* receiver, QEvent* event) override
     {
+        const bool tick = receiver == frame && event->type() == QEvent::Timer;
         if (depth_++ > 0) {
             const bool handled = QApplication::notify(receiver, event);
             --depth_;
@@ -47,13 +75,26 @@ public:
         }
         QElapsedTimer timer;
         timer.start();
+        const qint64 cpuStart = tick ? ThreadCpuNs() : 0;
         const bool handled = QApplication::notify(receiver, event);
+        if (tick)
+            tickCpuNs += ThreadCpuNs() - cpuStart;
         busyNs += timer.nsecsElapsed();
+        longestNs = std::max(longestNs, timer.nsecsElapsed());
+        if (tick) {
+            tickNs += timer.nsecsElapsed();
+            ++ticks;
+        }
         --depth_;
         return handled;
     }
 
+    QObject* frame = nullptr;
     qint64 busyNs = 0;
+    qint64 longestNs = 0; // the longest single delivery
+    qint64 tickNs = 0;
+    qint64 tickCpuNs = 0;
+    long ticks = 0;
 
 private:
     int depth_ = 0;
@@ -107,6 +148,7 @@ int main(int argc, char** argv)
     if (!app.InitInstance())
         return 1;
     CMainFrame* frame = app.MainWindow();
+    qapp.frame = frame;
 
     qint64 loadMs = -1, firstAllMs = -1;
     QElapsedTimer sinceLoad;
@@ -114,21 +156,58 @@ int main(int argc, char** argv)
     long peakThreads = 0;
     double steadyCpuStart = 0;
     qint64 steadyBusyStart = 0;
+    qint64 steadyBenchStart = 0;
+    qint64 steadyUiCpuStart = 0;
     long steadyResultsStart = 0;
     long results = 0;
+    long starts = 0;
     QElapsedTimer steady;
+    qint64 steadyTickStart = 0;
+    qint64 steadyTickCpuStart = 0;
+    long steadyTicksStart = 0;
+    long steadyStartsStart = 0;
+    qint64 firstStartMs = -1;
+    // Probes started by the tick being delivered, and by the ticks of the
+    // time until every row had its first time.
+    long startsThisTick = 0;
+    long lastTicks = 0;
+    long fillTicks = 0, fillStarts = 0, fillMax = 0;
+    const auto closeTick = [&] {
+        if (qapp.ticks == lastTicks)
+            return;
+        lastTicks = qapp.ticks;
+        if (firstAllMs < 0 && startsThisTick > 0) {
+            ++fillTicks;
+            fillStarts += startsThisTick;
+            fillMax = std::max(fillMax, startsThisTick);
+        }
+        startsThisTick = 0;
+    };
 
-    // Results handled: every DISP writes column 0; count the writes that
-    // clear the mark.
+    // Every start writes the mark into column 0 and every DISP clears it:
+    // count both.
     QObject::connect(frame->hostList->model(), &QAbstractItemModel::dataChanged,
         [&](const QModelIndex& from, const QModelIndex&) {
-            if (from.column() == 0 && from.data().toString().isEmpty())
+            if (from.column() != 0)
+                return;
+            if (from.data().toString().isEmpty()) {
                 ++results;
+                return;
+            }
+            closeTick();
+            ++starts;
+            ++startsThisTick;
+            if (firstStartMs < 0 && loadMs >= 0)
+                firstStartMs = sinceLoad.elapsed();
         });
 
     QTimer poll;
+    long polls = 0;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        peakThreads = std::max(peakThreads, StatusValue("Threads"));
+        const BenchWork own;
+        // Reading /proc costs: threads are counted every fifth poll.
+        if (++polls % 5 == 0)
+            peakThreads = std::max(peakThreads, StatusValue("Threads"));
         CHostListCtrl* list = frame->hostList;
         if (loadMs < 0) {
             if (list->GetItemCount() == hosts) {
@@ -141,10 +220,18 @@ int main(int argc, char** argv)
             while (checkedUpTo < hosts && !list->GetItemText(checkedUpTo, 2).empty())
                 ++checkedUpTo;
             if (checkedUpTo == hosts) {
+                closeTick();
                 firstAllMs = sinceLoad.elapsed();
+                steadyTickStart = qapp.tickNs;
+                steadyTickCpuStart = qapp.tickCpuNs;
+                steadyTicksStart = qapp.ticks;
+                steadyStartsStart = starts;
                 steady.start();
                 steadyCpuStart = CpuSeconds();
                 steadyBusyStart = busyNs;
+                steadyBenchStart = benchNs;
+                steadyUiCpuStart = ThreadCpuNs();
+                qapp.longestNs = 0;
                 steadyResultsStart = results;
             }
             if (sinceLoad.elapsed() > 600000)
@@ -152,16 +239,35 @@ int main(int argc, char** argv)
             return;
         }
         if (steady.elapsed() >= steadySeconds * 1000) {
+            // The window deletes itself on close; nothing may poll it after.
+            poll.stop();
             const double seconds = steady.elapsed() / 1000.0;
-            const double cpu = CpuSeconds() - steadyCpuStart;
+            // The poll's own work is still running; what it did so far is
+            // counted, the rest of this call is a few microseconds.
+            const double own = (benchNs - steadyBenchStart) / 1e9;
+            const double cpu = CpuSeconds() - steadyCpuStart - own;
             const long handled = results - steadyResultsStart;
-            std::printf("hosts=%d load_ms=%lld first_all_ms=%lld cpu_pct=%.1f probes_per_s=%.0f "
-                        "us_per_probe=%.0f ui_busy_ms_per_s=%.1f peak_rss_mib=%.1f "
-                        "peak_threads=%ld\n",
+            const long steadyTicks = qapp.ticks - steadyTicksStart;
+            std::printf(
+                "hosts=%d load_ms=%lld first_all_ms=%lld cpu_pct=%.1f probes_per_s=%.0f "
+                "us_per_probe=%.0f ui_us_per_probe=%.0f ui_busy_ms_per_s=%.1f ui_longest_ms=%.1f "
+                "tick_ms_per_s=%.1f "
+                "tick_cpu_ms_per_s=%.1f "
+                "peak_rss_mib=%.1f peak_threads=%ld first_start_ms=%lld fill_ticks=%ld "
+                "fill_starts_per_tick=%.1f fill_max_starts=%ld "
+                "steady_starts_per_tick=%.1f\n",
                 hosts, static_cast<long long>(loadMs), static_cast<long long>(firstAllMs),
                 100.0 * cpu / seconds, handled / seconds, handled > 0 ? cpu * 1e6 / handled : 0.0,
-                (busyNs - steadyBusyStart) / 1e6 / seconds, StatusValue("VmHWM") / 1024.0,
-                peakThreads);
+                handled > 0 ? ((ThreadCpuNs() - steadyUiCpuStart) / 1e3 - own * 1e6) / handled
+                            : 0.0,
+                ((busyNs - steadyBusyStart) / 1e6 - own * 1e3) / seconds, qapp.longestNs / 1e6,
+                (qapp.tickNs - steadyTickStart) / 1e6 / seconds,
+                (qapp.tickCpuNs - steadyTickCpuStart) / 1e6 / seconds,
+                StatusValue("VmHWM") / 1024.0, peakThreads, static_cast<long long>(firstStartMs),
+                fillTicks, fillTicks > 0 ? static_cast<double>(fillStarts) / fillTicks : 0.0,
+                fillMax,
+                steadyTicks > 0 ? static_cast<double>(starts - steadyStartsStart) / steadyTicks
+                                : 0.0);
             std::fflush(stdout);
             frame->close();
         }

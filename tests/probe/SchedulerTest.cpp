@@ -2,11 +2,13 @@
 
 #include "hosts/HostEntry.h"
 #include "probe/ResultText.h"
+#include "view/MergeSort.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <memory>
+#include <random>
 #include <vector>
 
 namespace {
@@ -102,6 +104,34 @@ TEST(Scheduler, OrderIsLastDoneThenRowAndNeverEqual)
     EXPECT_EQ(started, (std::vector<HostEntry*> {rowOne, rowTwo, late}));
     EXPECT_EQ(busy->busy, 1);
     EXPECT_EQ(notDue->lastDone, 9000);
+}
+
+// The tick's sort must give exactly the order of a merge sort through the
+// comparison, also where that comparison cannot tell entries apart.
+TEST(Scheduler, SortMatchesMergeSortThroughTheComparison)
+{
+    std::mt19937 rng(7);
+    for (int round = 0; round < 200; ++round) {
+        Entries entries;
+        const int n = std::uniform_int_distribution<int>(0, 700)(rng);
+        // Few distinct values, so that equal lastDone and equal rows are common;
+        // the extremes check the signed comparison of both.
+        const std::int32_t values[]
+            = {INT32_MIN, INT32_MIN + 1, -5000, -1, 0, 1, 4999, 5000, INT32_MAX - 1, INT32_MAX};
+        std::uniform_int_distribution<int> pick(0, 9);
+        for (int i = 0; i < n; ++i)
+            entries.Add(values[pick(rng)], round % 2 ? i : values[pick(rng)]);
+        // An entry may stand in a snapshot twice only through a fault, but
+        // the order must not depend on that either.
+        if (n > 0 && round % 5 == 0)
+            entries.snapshot.push_back(entries.snapshot.front());
+
+        std::vector<HostEntry*> expected = entries.snapshot;
+        MergeSort(expected,
+            [](const HostEntry* a, const HostEntry* b) { return CompareByLastDone(a, b); });
+        SortByLastDone(entries.snapshot);
+        ASSERT_EQ(entries.snapshot, expected) << "round " << round;
+    }
 }
 
 TEST(Scheduler, CapIsReadBeforeEachElement)
