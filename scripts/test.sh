@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds kelvoran and runs every test: the debug build, then the
 # AddressSanitizer + UndefinedBehaviorSanitizer build and the ThreadSanitizer
-# build. No display is needed (tests use Qt's offscreen platform). Tests that
-# create network namespaces need root; without it they say so and skip.
+# build; then the install test and a minute of each fuzz target. No display is
+# needed (tests use Qt's offscreen platform). Tests that create network
+# namespaces need root; without it they say so and skip.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-$(nproc)}
