@@ -22,7 +22,6 @@
 #include <algorithm>
 #include <atomic>
 #include <ctime>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -46,23 +45,6 @@ bool SetImmutable(const std::string& path, bool on)
     }
     close(fd);
     return done;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-std::string LogName(std::time_t t)
-{
-    std::tm local {};
-    localtime_r(&t, &local);
-    char name[32];
-    std::strftime(name, sizeof name, "kelvoran.%Y%m%d", &local);
-    return name;
 }
 
 std::string Line(std::time_t t, const std::string& host, std::int32_t value)
@@ -101,7 +83,7 @@ protected:
     void TearDown() override
     {
         // Whatever happened, the folder must be removable again.
-        SetImmutable(dir.file(LogName(*wallClock)), false);
+        SetImmutable(dir.file(DailyLogName(*wallClock)), false);
         SetImmutable(dir.path(), false);
     }
 
@@ -124,7 +106,7 @@ protected:
         return reinterpret_cast<HostEntry*>(f->hostList->GetItemData(row));
     }
 
-    std::string LogFile() const { return dir.file(LogName(*wallClock)); }
+    std::string LogFile() const { return dir.file(DailyLogName(*wallClock)); }
 
     TempDir dir;
     TestClock clock {1000};
@@ -169,12 +151,12 @@ TEST_F(LogFolder, FullLogLinesWrittenWhileTheFileIsLockedArriveInOrderWithTheirO
     for (std::size_t i = 0; i < results.size(); ++i) {
         if (i == 3) {
             // Neither a new file in the folder nor a line in the old one.
-            beforeLock = ReadFile(LogFile());
+            beforeLock = ReadWholeFile(LogFile());
             ASSERT_TRUE(SetImmutable(LogFile(), true));
             ASSERT_TRUE(SetImmutable(dir.path(), true));
         }
         if (i == 7) {
-            EXPECT_EQ(ReadFile(LogFile()), beforeLock) << "written while locked";
+            EXPECT_EQ(ReadWholeFile(LogFile()), beforeLock) << "written while locked";
             ASSERT_TRUE(SetImmutable(dir.path(), false));
             ASSERT_TRUE(SetImmutable(LogFile(), false));
         }
@@ -188,7 +170,7 @@ TEST_F(LogFolder, FullLogLinesWrittenWhileTheFileIsLockedArriveInOrderWithTheirO
         rounds.push_back(round);
         Round(f, first, second);
     }
-    ExpectRounds(ReadFile(LogFile()), rounds);
+    ExpectRounds(ReadWholeFile(LogFile()), rounds);
 }
 
 TEST_F(LogFolder, LinesWaitingForALockedFolderAreWrittenWhenItOpensWithoutANewResult)
@@ -207,7 +189,7 @@ TEST_F(LogFolder, LinesWaitingForALockedFolderAreWrittenWhenItOpensWithoutANewRe
     // write; the lines still must not wait for one.
     Round(f, 6, -1);
     Pump(1500 * KELVORAN_SLOWDOWN);
-    EXPECT_EQ(ReadFile(LogFile()),
+    EXPECT_EQ(ReadWholeFile(LogFile()),
         Line(first, "127.0.0.1", -1) + Line(first + 1, "127.0.0.1", 6)
             + Line(first + 2, "127.0.0.2", -1));
 }

@@ -14,29 +14,10 @@
 
 #include <atomic>
 #include <ctime>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 namespace {
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-std::string LogName(std::time_t t)
-{
-    std::tm local {};
-    localtime_r(&t, &local);
-    char name[32];
-    std::strftime(name, sizeof name, "kelvoran.%Y%m%d", &local);
-    return name;
-}
 
 std::string Clock(std::time_t t)
 {
@@ -155,7 +136,7 @@ TEST_F(LogWindow, ResultChangesGoToTheDaysFileByTheRuleOfTheMode)
 
     Command(f, ID_LOG_BY_STATUS);
     NextResult(f, -1); // off
-    EXPECT_EQ(ReadFile(dir.file(LogName(wallClock->load()))), expected);
+    EXPECT_EQ(ReadWholeFile(dir.file(DailyLogName(wallClock->load()))), expected);
 }
 
 TEST_F(LogWindow, ResultsAfterMidnightGoToTheNextDaysFile)
@@ -175,6 +156,6 @@ TEST_F(LogWindow, ResultsAfterMidnightGoToTheNextDaysFile)
     // NextResult moves the wall clock on by 7 s after each result.
     NextResult(f, 3);
     NextResult(f, 4);
-    EXPECT_EQ(ReadFile(dir.file("kelvoran.20261231")), "[23:59:59] 127.0.0.1        3 ms\n");
-    EXPECT_EQ(ReadFile(dir.file("kelvoran.20270101")), "[00:00:06] 127.0.0.1        4 ms\n");
+    EXPECT_EQ(ReadWholeFile(dir.file("kelvoran.20261231")), "[23:59:59] 127.0.0.1        3 ms\n");
+    EXPECT_EQ(ReadWholeFile(dir.file("kelvoran.20270101")), "[00:00:06] 127.0.0.1        4 ms\n");
 }

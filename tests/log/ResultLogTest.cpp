@@ -9,7 +9,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -55,14 +54,6 @@ std::time_t Utc(int year, int month, int day, int hour, int minute, int second)
     return timegm(&t);
 }
 
-std::string Read(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 std::string Line(const char* time, const char* name, std::int32_t result)
 {
     std::string padded = name;
@@ -83,7 +74,7 @@ protected:
         return ResultLog(
             directory, [this] { return now_; }, maxQueued);
     }
-    std::string In(const char* file) const { return Read(dir_.file(file)); }
+    std::string In(const char* file) const { return ReadWholeFile(dir_.file(file)); }
     // A directory in the file's place: opening it fails for every user, root included.
     void Block(const char* file) { fs::create_directory(dir_.file(file)); }
     void Unblock(const char* file) { fs::remove(dir_.file(file)); }
@@ -110,7 +101,7 @@ TEST_F(ResultLogFile, ByDefaultWritesTodaysFileInTheWorkingDirectory)
     for (std::time_t t : {before, after})
         days.push_back(ResultLogFileName(*gmtime_r(&t, &local)));
     EXPECT_TRUE(files[0] == days[0] || files[0] == days[1]) << files[0];
-    const std::string line = Read(files[0]);
+    const std::string line = ReadWholeFile(files[0]);
     EXPECT_EQ(line.substr(10), " 10.0.0.1         12 ms\n");
 }
 
@@ -182,9 +173,9 @@ TEST_F(ResultLogFile, LinesWaitForAMissingDirectoryWithTheirOwnTimesAndDays)
     ++now_;
     log.WriteResultLog("10.0.0.1", 13);
     EXPECT_EQ(log.QueuedLines(), 0u);
-    EXPECT_EQ(Read(later + "/" + kDay1),
+    EXPECT_EQ(ReadWholeFile(later + "/" + kDay1),
         Line("23:59:58", "10.0.0.1", 12) + Line("23:59:59", "10.0.0.2", -1));
-    EXPECT_EQ(Read(later + "/" + kDay2),
+    EXPECT_EQ(ReadWholeFile(later + "/" + kDay2),
         Line("00:00:00", "10.0.0.3", 7) + Line("00:00:01", "10.0.0.1", 13));
 }
 
@@ -298,7 +289,7 @@ TEST_F(ResultLogFile, AFullQueueDropsTheOldestAndSaysHowMany)
 
     fs::create_directory(later);
     log.WriteResultLog("10.0.0.1", -1);
-    std::istringstream file(Read(later + "/" + kDay1));
+    std::istringstream file(ReadWholeFile(later + "/" + kDay1));
     std::vector<std::string> lines;
     for (std::string l; std::getline(file, l);)
         lines.push_back(l + "\n");

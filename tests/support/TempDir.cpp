@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include <cstdlib>
@@ -37,4 +38,21 @@ void TempDir::write(const std::string& name, const std::string& bytes) const
 {
     std::ofstream out(file(name), std::ios::binary | std::ios::trunc);
     out << bytes;
+}
+
+std::string ReadWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+std::string DailyLogName(std::time_t t)
+{
+    std::tm local {};
+    localtime_r(&t, &local);
+    char name[32];
+    std::strftime(name, sizeof name, "kelvoran.%Y%m%d", &local);
+    return name;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <string>
 
 // A fresh temporary directory that becomes the working directory for the
@@ -21,3 +22,9 @@ private:
     std::string path_;
     std::string previous_;
 };
+
+// The whole content of a file, byte for byte; empty when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+
+// The name of the result log for the local day of t: "kelvoran.YYYYMMDD".
+std::string DailyLogName(std::time_t t);
