@@ -232,12 +232,14 @@ TEST_P(ProbeKindTest, WhatIsNotTheAnswerIsWaitedOutToTheTimeout)
         });
 }
 
-// Counts what the probe asks of the real echo layer.
+// Counts what the probe asks of the real echo layer. With send false it only
+// records where a request would go and fails it, sending nothing.
 class CountingEcho : public EchoLayer
 {
 public:
-    explicit CountingEcho(const EchoLayer& real)
+    CountingEcho(const EchoLayer& real, bool send)
         : real(real)
+        , send(send)
     { }
     EchoHandle CreateHandle() const override
     {
@@ -247,11 +249,16 @@ public:
     int SendEcho(EchoHandle handle, const EchoRequest& request, EchoReply* reply) const override
     {
         destination = request.destination;
+        if (!send) {
+            SetIcmpLastError(IP_GENERAL_FAILURE);
+            return 0;
+        }
         return real.SendEcho(handle, request, reply);
     }
     void CloseHandle(EchoHandle handle) const override { real.CloseHandle(handle); }
 
     const EchoLayer& real;
+    const bool send;
     mutable int handles = 0;
     mutable std::uint32_t destination = 0;
 };
@@ -265,20 +272,22 @@ TEST_P(ProbeKindTest, HostTextsThatCannotBeProbedFailBeforeWaiting)
         std::uint32_t status;
         int handles;
         std::uint32_t destination;
+        bool send = true;
     };
     const Case cases[] = {
         // No name server can be reached from the prober's namespace.
         {"no-such-host.invalid", 10, WSAHOST_NOT_FOUND, 0, 0},
         {"", 10, WSAHOST_NOT_FOUND, 0, 0},
         // Parses as "not an address", so it goes to the name lookup, which
-        // gives the broadcast address back; the prober's namespace has no
-        // route for it (and these sockets may not broadcast anyway).
-        {"255.255.255.255", 10, IP_DEST_NET_UNREACHABLE, 1, 0xffffffff},
+        // gives the broadcast address back as the destination. Tests send
+        // only to loopback and the test hosts: this request is recorded and
+        // failed without being sent.
+        {"255.255.255.255", 10, IP_GENERAL_FAILURE, 1, 0xffffffff, false},
         {"127.0.0.1", 0, IP_BAD_OPTION, 1, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.host);
-        const CountingEcho counting(*echo);
+        const CountingEcho counting(*echo, c.send);
         const Outcome o = Probe(&counting, c.host, c.ttl, 3000, 32);
         EXPECT_EQ(o.result, 0);
         EXPECT_EQ(o.status, c.status);
