@@ -1,0 +1,62 @@
+// Test programs are linked so that they cannot send anywhere but loopback and
+// the namespace test hosts. Proven here through the echo layer itself, in a
+// network namespace with nothing in it, so that even a guard that failed to
+// hold could not reach a network.
+
+#include "tests/support/SendGuard.h"
+
+#include "probe/IcmpProbe.h"
+#include "probe/SocketEchoLayer.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <sched.h>
+#include <unistd.h>
+
+namespace {
+
+TEST(SendGuard, AllowsLoopbackAndTheTestHostRangeOnly)
+{
+    for (const char* allowed : {"127.0.0.0", "127.0.0.1", "127.255.255.255", "198.18.0.0",
+             "198.18.0.11", "198.19.255.255"})
+        EXPECT_TRUE(IsTestDestination(inet_addr(allowed))) << allowed;
+    for (const char* refused : {"126.255.255.255", "128.0.0.0", "198.17.255.255", "198.20.0.0",
+             "10.0.0.1", "192.168.1.20", "0.0.0.0", "255.255.255.255", "8.8.8.8"})
+        EXPECT_FALSE(IsTestDestination(inet_addr(refused))) << refused;
+}
+
+// In the death-test process: alone in an empty namespace, a probe through a
+// raw socket to a documentation address. Exit status 0 would mean the send
+// went through to the kernel.
+void ProbeOutsideTheTestRanges()
+{
+    if (unshare(CLONE_NEWNET) != 0)
+        _exit(91);
+    const SocketEchoLayer echo(IcmpSocketKind::Raw);
+    ProbeReply reply {};
+    IcmpProbe(echo, "192.0.2.1", &reply, 10, 1000, 32);
+    _exit(0);
+}
+
+TEST(SendGuard, AProbeOutsideTheTestRangesEndsTheProgramBeforeItSends)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root for a network namespace of its own";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(ProbeOutsideTheTestRanges(), testing::KilledBySignal(SIGABRT),
+        "send guard: refused to send to 192\\.0\\.2\\.1");
+}
+
+TEST(SendGuard, LetsLoopbackProbesThrough)
+{
+    const SocketEchoLayer echo(geteuid() == 0 ? IcmpSocketKind::Raw : IcmpSocketKind::Datagram);
+    const EchoHandle probe = echo.CreateHandle();
+    if (probe == kInvalidEchoHandle)
+        GTEST_SKIP() << "no ICMP socket can be opened here";
+    echo.CloseHandle(probe);
+    ProbeReply reply {};
+    EXPECT_EQ(IcmpProbe(echo, "127.0.0.1", &reply, 10, 5000, 32), 1);
+}
+
+} // namespace
