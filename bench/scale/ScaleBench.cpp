@@ -22,6 +22,7 @@
 #include "hosts/HostEntry.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
+#include "tests/support/ProcessUsage.h"
 #include "tests/support/TempDir.h"
 #include "view/HostListCtrl.h"
 
@@ -29,12 +30,9 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 namespace {
@@ -99,26 +97,6 @@ public:
 private:
     int depth_ = 0;
 };
-
-double CpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-long StatusValue(const char* key)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(key) + ":";
-    while (std::getline(status, line)) {
-        if (line.rfind(prefix, 0) == 0)
-            return std::atol(line.c_str() + prefix.size());
-    }
-    return 0;
-}
 
 } // namespace
 
@@ -207,7 +185,7 @@ int main(int argc, char** argv)
         const BenchWork own;
         // Reading /proc costs: threads are counted every fifth poll.
         if (++polls % 5 == 0)
-            peakThreads = std::max(peakThreads, StatusValue("Threads"));
+            peakThreads = std::max(peakThreads, ProcessStatus("Threads"));
         CHostListCtrl* list = frame->hostList;
         if (loadMs < 0) {
             if (list->GetItemCount() == hosts) {
@@ -263,7 +241,7 @@ int main(int argc, char** argv)
                 ((busyNs - steadyBusyStart) / 1e6 - own * 1e3) / seconds, qapp.longestNs / 1e6,
                 (qapp.tickNs - steadyTickStart) / 1e6 / seconds,
                 (qapp.tickCpuNs - steadyTickCpuStart) / 1e6 / seconds,
-                StatusValue("VmHWM") / 1024.0, peakThreads, static_cast<long long>(firstStartMs),
+                ProcessStatus("VmHWM") / 1024.0, peakThreads, static_cast<long long>(firstStartMs),
                 fillTicks, fillTicks > 0 ? static_cast<double>(fillStarts) / fillTicks : 0.0,
                 fillMax,
                 steadyTicks > 0 ? static_cast<double>(starts - steadyStartsStart) / steadyTicks

@@ -30,6 +30,7 @@
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
 #include "tests/support/NetnsLab.h"
+#include "tests/support/ProcessUsage.h"
 #include "tests/support/TempDir.h"
 #include "view/HostListCtrl.h"
 
@@ -116,17 +117,6 @@ struct LogLine
     std::string host;
     std::int32_t value; // -1: N/A
 };
-
-long ProcessStatus(const char* key)
-{
-    std::ifstream status("/proc/self/status");
-    const std::string prefix = std::string(key) + ":";
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(prefix, 0) == 0)
-            return std::atol(line.c_str() + prefix.size());
-    }
-    return -1;
-}
 
 // Reads a folder's result logs in day order; line times become seconds since
 // `start` (a wall-clock time), counting on across midnight.

@@ -18,6 +18,7 @@
 #include "res/Resource.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
+#include "tests/support/ProcessUsage.h"
 #include "tests/support/TempDir.h"
 #include "view/HostListCtrl.h"
 
@@ -43,25 +44,6 @@ namespace {
 bool Shell(const char* command)
 {
     return std::system(command) == 0;
-}
-
-long ProcessStatus(const char* key)
-{
-    std::ifstream status("/proc/self/status");
-    const std::string prefix = std::string(key) + ":";
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(prefix, 0) == 0)
-            return std::atol(line.c_str() + prefix.size());
-    }
-    return -1;
-}
-
-double CpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 void ChooseFirstGroup()

@@ -9,6 +9,7 @@
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
 #include "tests/support/NetnsLab.h"
+#include "tests/support/ProcessUsage.h"
 #include "tests/support/TempDir.h"
 
 #include <QEventLoop>
@@ -17,7 +18,6 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -78,14 +78,6 @@ bool WaitIdly(const std::function<bool()>& done, int timeoutMs)
     if (!done())
         loop.exec();
     return done();
-}
-
-double CpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // ICMP packets reaching the prober in about a second, as an unfiltered raw

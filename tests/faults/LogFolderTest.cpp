@@ -49,11 +49,8 @@ bool SetImmutable(const std::string& path, bool on)
 
 std::string Line(std::time_t t, const std::string& host, std::int32_t value)
 {
-    std::tm local {};
-    localtime_r(&t, &local);
-    char text[64];
-    std::strftime(text, sizeof text, "[%H:%M:%S] ", &local);
-    std::string line = text + host + std::string(16 - host.size(), ' ') + " ";
+    std::string line
+        = LocalTimeText(t, "[%H:%M:%S] ") + host + std::string(16 - host.size(), ' ') + " ";
     return line + (value < 0 ? "N/A" : std::to_string(value) + " ms") + "\n";
 }
 

@@ -19,15 +19,6 @@
 
 namespace {
 
-std::string Clock(std::time_t t)
-{
-    std::tm local {};
-    localtime_r(&t, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%H:%M:%S", &local);
-    return text;
-}
-
 class LogWindow : public ::testing::Test
 {
 protected:
@@ -117,7 +108,9 @@ TEST_F(LogWindow, ResultChangesGoToTheDaysFileByTheRuleOfTheMode)
     std::string expected;
     auto line = [&](const char* value) {
         std::string text = "[";
-        text.append(Clock(wallClock->load())).append("] 127.0.0.1        ").append(value);
+        text.append(LocalTimeText(wallClock->load(), "%H:%M:%S"))
+            .append("] 127.0.0.1        ")
+            .append(value);
         return text.append("\n");
     };
     expected += line("12 ms");

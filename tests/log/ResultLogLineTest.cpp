@@ -1,20 +1,9 @@
 #include "log/ResultLogLine.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-std::tm Local(int year, int month, int day, int hour, int minute, int second)
-{
-    std::tm t {};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    return t;
-}
 
 struct LineRow
 {
@@ -35,15 +24,15 @@ TEST_P(ResultLogLineFormat, Line)
 
 // clang-format off
 const LineRow kLineRows[] = {
-    {Local(2009, 12, 31, 9, 5, 3), "10.0.0.1", 12, "[09:05:03] 10.0.0.1         12 ms\n"},
-    {Local(2009, 12, 31, 9, 5, 3), "10.0.0.1", -1, "[09:05:03] 10.0.0.1         N/A\n"},
-    {Local(2009, 12, 31, 0, 0, 0), "192.168.100.200", 0, "[00:00:00] 192.168.100.200  0 ms\n"},
-    {Local(2009, 12, 31, 23, 59, 59), "255.255.255.255", 4999, "[23:59:59] 255.255.255.255  4999 ms\n"},
-    {Local(2009, 12, 31, 12, 0, 0), "1.1.1.1", 2147483647, "[12:00:00] 1.1.1.1          2147483647 ms\n"},
-    {Local(2009, 12, 31, 12, 0, 0), "1.1.1.1", -2, "[12:00:00] 1.1.1.1          -2 ms\n"},
-    {Local(2009, 12, 31, 12, 0, 0), "sixteen-chars-xx", 7, "[12:00:00] sixteen-chars-xx 7 ms\n"},
-    {Local(2009, 12, 31, 12, 0, 0), "seventeen-chars-x", 7, "[12:00:00] seventeen-chars-x 7 ms\n"},
-    {Local(2009, 12, 31, 12, 0, 0), "", -1, "[12:00:00]                  N/A\n"},
+    {CivilTime(2009, 12, 31, 9, 5, 3), "10.0.0.1", 12, "[09:05:03] 10.0.0.1         12 ms\n"},
+    {CivilTime(2009, 12, 31, 9, 5, 3), "10.0.0.1", -1, "[09:05:03] 10.0.0.1         N/A\n"},
+    {CivilTime(2009, 12, 31, 0, 0, 0), "192.168.100.200", 0, "[00:00:00] 192.168.100.200  0 ms\n"},
+    {CivilTime(2009, 12, 31, 23, 59, 59), "255.255.255.255", 4999, "[23:59:59] 255.255.255.255  4999 ms\n"},
+    {CivilTime(2009, 12, 31, 12, 0, 0), "1.1.1.1", 2147483647, "[12:00:00] 1.1.1.1          2147483647 ms\n"},
+    {CivilTime(2009, 12, 31, 12, 0, 0), "1.1.1.1", -2, "[12:00:00] 1.1.1.1          -2 ms\n"},
+    {CivilTime(2009, 12, 31, 12, 0, 0), "sixteen-chars-xx", 7, "[12:00:00] sixteen-chars-xx 7 ms\n"},
+    {CivilTime(2009, 12, 31, 12, 0, 0), "seventeen-chars-x", 7, "[12:00:00] seventeen-chars-x 7 ms\n"},
+    {CivilTime(2009, 12, 31, 12, 0, 0), "", -1, "[12:00:00]                  N/A\n"},
 };
 // clang-format on
 
@@ -56,10 +45,10 @@ TEST(ResultLogFileName, LocalDateAsEightDigits)
         std::tm time;
         const char* name;
     } rows[] = {
-        {Local(2009, 12, 31, 23, 59, 59), "kelvoran.20091231"},
-        {Local(2010, 1, 1, 0, 0, 0), "kelvoran.20100101"},
-        {Local(2024, 3, 5, 12, 0, 0), "kelvoran.20240305"},
-        {Local(2024, 2, 29, 1, 2, 3), "kelvoran.20240229"},
+        {CivilTime(2009, 12, 31, 23, 59, 59), "kelvoran.20091231"},
+        {CivilTime(2010, 1, 1, 0, 0, 0), "kelvoran.20100101"},
+        {CivilTime(2024, 3, 5, 12, 0, 0), "kelvoran.20240305"},
+        {CivilTime(2024, 2, 29, 1, 2, 3), "kelvoran.20240229"},
     };
     for (const auto& row : rows)
         EXPECT_EQ(ResultLogFileName(row.time), row.name);
@@ -67,7 +56,7 @@ TEST(ResultLogFileName, LocalDateAsEightDigits)
 
 TEST(DroppedLinesLine, CountsTheDroppedLines)
 {
-    const std::tm t = Local(2009, 12, 31, 9, 5, 3);
+    const std::tm t = CivilTime(2009, 12, 31, 9, 5, 3);
     EXPECT_EQ(FormatDroppedLinesLine(t, 1),
         "[09:05:03] 1 earlier line dropped: the result log could not be written\n");
     EXPECT_EQ(FormatDroppedLinesLine(t, 25),

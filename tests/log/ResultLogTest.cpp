@@ -44,13 +44,7 @@ private:
 
 std::time_t Utc(int year, int month, int day, int hour, int minute, int second)
 {
-    std::tm t {};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
+    std::tm t = CivilTime(year, month, day, hour, minute, second);
     return timegm(&t);
 }
 

@@ -48,11 +48,28 @@ std::string ReadWholeFile(const std::string& path)
     return all.str();
 }
 
-std::string DailyLogName(std::time_t t)
+std::string LocalTimeText(std::time_t t, const char* format)
 {
     std::tm local {};
     localtime_r(&t, &local);
-    char name[32];
-    std::strftime(name, sizeof name, "kelvoran.%Y%m%d", &local);
-    return name;
+    char text[64];
+    const std::size_t length = std::strftime(text, sizeof text, format, &local);
+    return std::string(text, length);
+}
+
+std::string DailyLogName(std::time_t t)
+{
+    return LocalTimeText(t, "kelvoran.%Y%m%d");
+}
+
+std::tm CivilTime(int year, int month, int day, int hour, int minute, int second)
+{
+    std::tm t {};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    return t;
 }

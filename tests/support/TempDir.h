@@ -26,5 +26,11 @@ private:
 // The whole content of a file, byte for byte; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 
+// t in local time, formatted by strftime.
+std::string LocalTimeText(std::time_t t, const char* format);
+
 // The name of the result log for the local day of t: "kelvoran.YYYYMMDD".
 std::string DailyLogName(std::time_t t);
+
+// A calendar date and time of day, not yet placed in any time zone.
+std::tm CivilTime(int year, int month, int day, int hour, int minute, int second);
