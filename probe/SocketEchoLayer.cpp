@@ -132,6 +132,20 @@ struct Exchange
     }
 };
 
+// A header for recvmsg into one buffer, with the packet's address and room
+// for ancillary data.
+msghdr ReceiveHeader(sockaddr_in* address, iovec* iov, void* control, std::size_t controlSize)
+{
+    msghdr msg {};
+    msg.msg_name = address;
+    msg.msg_namelen = sizeof *address;
+    msg.msg_iov = iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = controlSize;
+    return msg;
+}
+
 enum class Drained {
     Empty,
     Answered,
@@ -146,13 +160,7 @@ Drained DrainReceived(int fd, const Exchange& exchange)
     for (;;) {
         sockaddr_in from {};
         iovec iov {buffer, sizeof buffer};
-        msghdr msg {};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
+        msghdr msg = ReceiveHeader(&from, &iov, control, sizeof control);
         const ssize_t n = recvmsg(fd, &msg, MSG_DONTWAIT);
         if (n < 0) {
             // A pending socket error is reported once, in place of a packet:
@@ -184,13 +192,7 @@ Drained DrainErrorQueue(int fd, const Exchange& exchange)
     for (;;) {
         sockaddr_in destination {};
         iovec iov {buffer, sizeof buffer};
-        msghdr msg {};
-        msg.msg_name = &destination;
-        msg.msg_namelen = sizeof destination;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
+        msghdr msg = ReceiveHeader(&destination, &iov, control, sizeof control);
         const ssize_t n = recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
         if (n < 0)
             return Drained::Empty;
