@@ -1,12 +1,24 @@
 #!/usr/bin/env bash
-# Installs what kelvoran needs on Debian 12 (run as root or with sudo).
+# Installs what kelvoran needs on Debian 12. Run it as root, or as a user who
+# may use sudo: it raises its own privileges for the steps that need them.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+if [ "$(id -u)" -eq 0 ]; then
+  as_root() { "$@"; }
+elif command -v sudo >/dev/null 2>&1; then
+  as_root() { sudo "$@"; }
+else
+  echo "setup.sh: installing packages needs root, and sudo is not installed;" \
+    "run it as root (su -c $0)" >&2
+  exit 1
+fi
 export DEBIAN_FRONTEND=noninteractive
 as_root apt-get update
-as_root apt-get install -y --no-install-recommends $(grep -v '^#' "$here/debian-packages.txt")
-# A legacy double-byte locale for the group file reader tests.
-if ! locale -a 2>/dev/null | grep -qi '^zh_TW\.big5$'; then
-  as_root localedef -f BIG5 -i zh_TW zh_TW.BIG5 || echo "note: no Big5 locale; that test will skip"
-fi
+as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+  $(grep -v '^#' "$here/debian-packages.txt")
+# Legacy double-byte locales for the tests of text in the locale's encoding.
+have_locale() { locale -a 2>/dev/null | tr 'A-Z' 'a-z' | tr -d '-' | grep -qx "$1"; }
+have_locale zh_tw.big5 || as_root localedef -f BIG5 -i zh_TW zh_TW.BIG5 \
+  || echo "note: no Big5 locale; the tests that need it will skip"
+have_locale ko_kr.euckr || as_root localedef -f EUC-KR -i ko_KR ko_KR.EUC-KR \
+  || echo "note: no EUC-KR locale; the tests that need it will skip"
