@@ -1,3 +1,4 @@
+#include "app/DisplayStart.h"
 #include "app/HostApp.h"
 
 #include <QApplication>
@@ -6,7 +7,10 @@
 
 int main(int argc, char** argv)
 {
+    if (!PrepareDisplay())
+        return 1;
     QApplication app(argc, argv);
+    DisplayOpened();
     // Text is in the locale's multibyte encoding; the group file readers step
     // over its characters.
     std::setlocale(LC_ALL, "");
