@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs kelvoran from the release build into a staging prefix and checks
 # what a user gets: the files, the desktop entry and AppStream data (both
-# validated), the manual page and the Debian package. As root it then installs
-# the package for real and removes it again, and runs the installed program
-# file as a freshly created ordinary user, in a network namespace of its own,
-# on an X virtual framebuffer, driven with key presses as a user would:
+# validated), the manual page and the Debian package, which lintian (where
+# installed) must find no error in. As root it then installs the package for
+# real and removes it again, and runs the installed program file as a freshly
+# created ordinary user, in a network namespace of its own, on an X virtual
+# framebuffer, driven with key presses as a user would:
 #   none      no capability, ping_group_range "1 0": every host N/A and one
 #             line on standard error that names both remedies;
 #   raw       cap_net_raw+p, ping_group_range "1 0", started through the
@@ -71,7 +72,8 @@ manpage=$share/man/man1/kelvoran.1.gz
 
 check "program installed, executable, not set-user-ID" \
   test -x "$program" -a ! -u "$program" -a ! -g "$program"
-for f in "$desktop" "$metainfo" "$manpage" "$icons/scalable/apps/kelvoran.svg"; do
+for f in "$desktop" "$metainfo" "$manpage" "$icons/scalable/apps/kelvoran.svg" \
+  "$share/doc/kelvoran/copyright"; do
   check "installed: ${f#"$prefix"/}" test -f "$f"
 done
 
@@ -137,7 +139,8 @@ contents=$(dpkg-deb -c "$deb") || true
 for path in usr/bin/kelvoran usr/share/applications/kelvoran.desktop \
   usr/share/metainfo/org.kelvoran.kelvoran.metainfo.xml usr/share/man/man1/kelvoran.1.gz \
   usr/share/icons/hicolor/scalable/apps/kelvoran.svg \
-  usr/share/icons/hicolor/256x256/apps/kelvoran.png; do
+  usr/share/icons/hicolor/256x256/apps/kelvoran.png usr/share/doc/kelvoran/copyright \
+  usr/share/doc/kelvoran/changelog.Debian.gz; do
   check "package holds /$path" grep -qE " \./$path\$" <<<"$contents"
 done
 check "package holds no set-user-ID or set-group-ID file" \
@@ -148,6 +151,25 @@ check "package postinst runs setcap cap_net_raw+p on it" \
   grep -qF 'setcap cap_net_raw+p "$program"' <<<"$postinst"
 check "package postinst is executable" \
   eval 'dpkg-deb --ctrl-tarfile "$deb" | tar -tvf - ./postinst | grep -q "^-rwxr-xr-x"'
+dpkg-deb --fsys-tarfile "$deb" 2>/dev/null |
+  tar -xOf - ./usr/share/doc/kelvoran/changelog.Debian.gz 2>/dev/null |
+  gzip -dc >"$work/changelog.Debian" 2>/dev/null || true
+entry() { dpkg-parsechangelog -l "$work/changelog.Debian" -S "$1" 2>/dev/null; }
+check "package changelog's latest entry is the package's version, by its maintainer" \
+  eval '[ -n "$(entry Version)" ] &&
+        [ "$(entry Version) $(entry Maintainer)" = "$(field Version) $(field Maintainer)" ]'
+if command -v lintian >/dev/null; then
+  # Every tag is shown; only errors fail. --fail-on none: a status other than
+  # 0 means lintian itself did not finish.
+  lintian_status=0
+  lintian --fail-on none "$deb" >"$work/lintian.out" 2>"$work/lintian.err" || lintian_status=$?
+  sed 's/^/  lintian: /' "$work/lintian.out"
+  if [ "$lintian_status" -ne 0 ]; then sed 's/^/  lintian stderr: /' "$work/lintian.err"; fi
+  check "lintian runs on the package and reports no error" \
+    eval '[ "$lintian_status" -eq 0 ] && ! grep -q "^E: " "$work/lintian.out"'
+else
+  skip "lintian is not installed (scripts/setup.sh installs it): the package is not checked with it"
+fi
 
 if [ "$(id -u)" -ne 0 ]; then
   skip "installing the .deb needs root"
