@@ -13,7 +13,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)"
+# The program alone: the tests and benchmarks are built by scripts/test.sh.
+cmake --build --preset release -j "$(nproc)" --target kelvoran
 program=$PWD/build/release/kelvoran
 examples=$PWD/examples
 
