@@ -26,7 +26,8 @@ if [ "$(id -u)" -ne 0 ]; then
   for group in $(id -G); do
     if [ "$group" -ge "$low" ] && [ "$group" -le "$high" ]; then allowed=yes; fi
   done
-  if [ "$allowed" = no ] && ! getcap "$program" 2>/dev/null | grep -q cap_net_raw; then
+  getcap=$(command -v getcap || echo /sbin/getcap)
+  if [ "$allowed" = no ] && ! "$getcap" "$program" 2>/dev/null | grep -q cap_net_raw; then
     echo "Giving $program the raw-socket capability: sudo setcap cap_net_raw+p"
     sudo setcap cap_net_raw+p "$program" || echo "Could not; every host will show N/A."
   fi
@@ -60,11 +61,15 @@ stopping=no
 stop_all() {
   [ "$stopping" = yes ] && return
   stopping=yes
-  # Last started, first ended: the program before its display.
-  local i
+  # Last started, first ended: the program before its display. What does
+  # not end when asked is ended after 5 seconds.
+  local i pid
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill "${pids[i]}" 2>/dev/null || true
-    wait "${pids[i]}" 2>/dev/null || true
+    pid=${pids[i]}
+    kill "$pid" 2>/dev/null || continue
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
   done
   echo "run-example: stopped; the group file, log and last screenshot stay in $work"
 }
@@ -72,25 +77,28 @@ trap stop_all EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-display=90
-while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do
-  display=$((display + 1))
-done
-# In a session of its own, so that Ctrl-C in the terminal reaches this script
-# and not the display, which would end under the program.
-setsid Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb picks a free display number itself and writes it once it takes
+# connections; a number chosen here could be taken by another server
+# meanwhile. In a session of its own, so that Ctrl-C in the terminal reaches
+# this script and not the display, which would end under the program.
+setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" \
+  >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-export DISPLAY=":$display"
-unset WAYLAND_DISPLAY
-# Qt keeps a little state in the runtime folder, which a session would make.
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-xdotool getdisplaygeometry >/dev/null 2>&1 || {
+for _ in $(seq 300); do
+  [ -s "$work/display" ] && break
+  kill -0 "${pids[0]}" 2>/dev/null || break
+  sleep 0.1
+done
+[ -s "$work/display" ] || {
   echo "run-example: the virtual display did not start:" >&2
   cat "$work/xvfb.log" >&2
   exit 1
 }
+export DISPLAY=":$(head -1 "$work/display")"
+unset WAYLAND_DISPLAY
+# Qt keeps a little state in the runtime folder, which a session would make.
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 
 echo "No display: kelvoran runs on the virtual display $DISPLAY, in $work."
 echo "A screenshot of its window is saved every 5 seconds to $shot"
