@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,11 @@ const Case kCases[] = {
     {"EucKrLacksExtendedHangul", "ko_KR.EUC-KR", Way::FromUtf8, "√ 똠방", "\xA1\xEE ?\xB9\xE6"},
     {"CLocaleWritesUtf8", "C", Way::FromUtf8, "√ a\xFF\x62", "√ a?b"},
 };
+
+void PrintTo(const Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class LocaleText : public ::testing::TestWithParam<Case>
 { };
