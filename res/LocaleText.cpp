@@ -139,8 +139,7 @@ std::size_t Utf8SequenceLength(std::string_view utf8)
 const char* LocaleCodeset()
 {
     const char* codeset = nl_langinfo(CODESET);
-    // The C locale's ASCII counts as UTF-8, its superset: a UTF-8 group file
-    // still reads right where no locale is set.
+    // The C locale's ASCII counts as UTF-8, a superset: UTF-8 files read right with no locale set.
     if (std::strcmp(codeset, "ANSI_X3.4-1968") == 0)
         return "UTF-8";
     return codeset;

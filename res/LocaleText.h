@@ -7,7 +7,7 @@
 // LC_CTYPE), as the group file and the program's own strings are held, and
 // its conversion to and from UTF-8.
 
-// The codeset's name as iconv knows it.
+// The codeset's name as iconv knows it; "UTF-8" for the C locale.
 const char* LocaleCodeset();
 
 // True when every byte is below 0x80: such text reads the same in every
