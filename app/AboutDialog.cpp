@@ -4,6 +4,7 @@
 #include "res/DialogUnits.h"
 #include "res/Resource.h"
 #include "res/Resources.h"
+#include "res/WidgetText.h"
 
 #include <QIcon>
 #include <QLabel>
@@ -15,7 +16,7 @@ CAboutDialog::CAboutDialog(QWidget* parent)
     versionText = "";
     versionText = "kelvoran : " + GetFileVersionString();
 
-    setWindowTitle(QString::fromLocal8Bit(LoadResString(IDR_MAINFRAME)));
+    setWindowTitle(FromLocaleBytes(LoadResString(IDR_MAINFRAME)));
     setFont(DialogFont());
     setModal(true);
     // A modal frame with a caption and a close box, nothing to resize.
@@ -60,7 +61,7 @@ CAboutDialog::~CAboutDialog() = default;
 
 void CAboutDialog::DoDataExchange()
 {
-    versionLabel_->setText(QString::fromLocal8Bit(versionText));
+    versionLabel_->setText(FromLocaleBytes(versionText));
 }
 
 int CAboutDialog::DoModal()

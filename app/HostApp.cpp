@@ -3,6 +3,7 @@
 #include "app/AboutDialog.h"
 #include "res/Resource.h"
 #include "res/Resources.h"
+#include "res/WidgetText.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -11,7 +12,7 @@ CHostApp::CHostApp(SocketCheck socketCheck, CMainFrame::Services services)
     : socketCheck_(std::move(socketCheck))
     , services_(std::move(services))
 {
-    QApplication::setApplicationName(QString::fromLocal8Bit(LoadResString(AFX_IDS_APP_TITLE)));
+    QApplication::setApplicationName(FromLocaleBytes(LoadResString(AFX_IDS_APP_TITLE)));
     QApplication::setQuitOnLastWindowClosed(true);
 }
 
@@ -22,10 +23,10 @@ CHostApp::~CHostApp()
 
 bool CHostApp::InitInstance()
 {
-    const QString title = QString::fromLocal8Bit(LoadResString(AFX_IDS_APP_TITLE));
+    const QString title = FromLocaleBytes(LoadResString(AFX_IDS_APP_TITLE));
     if (!socketCheck_ || !socketCheck_()) {
         QMessageBox box(QMessageBox::NoIcon, title,
-            QString::fromLocal8Bit(LoadResString(IDP_SOCKETS_INIT_FAILED)), QMessageBox::Ok);
+            FromLocaleBytes(LoadResString(IDP_SOCKETS_INIT_FAILED)), QMessageBox::Ok);
         box.exec();
         return false;
     }

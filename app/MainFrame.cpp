@@ -15,6 +15,7 @@
 #include "res/DialogUnits.h"
 #include "res/Resource.h"
 #include "res/Resources.h"
+#include "res/WidgetText.h"
 #include "view/CompareHostEntries.h"
 #include "view/HostListCtrl.h"
 
@@ -42,7 +43,7 @@ constexpr int kTimerPeriodMs = 100;
 // and hides it; doubling it makes the title show it literally.
 QString LiteralTitle(const std::string& caption)
 {
-    QString title = QString::fromLocal8Bit(caption);
+    QString title = FromLocaleBytes(caption);
     title.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
     return title;
 }
@@ -451,7 +452,7 @@ void CMainFrame::OnTimer()
 bool CMainFrame::StartProbe(HostEntry* entry)
 {
     entry->busy = 1;
-    hostList->SetItemText(entry->row, 0, kInFlightMark);
+    hostList->SetItemText(entry->row, 0, InFlightMark());
     // The worker gets its own copy of the address, since the entry may be
     // freed by a group load while the worker runs, and the load generation of
     // this moment: a thread may begin running only after a load that came

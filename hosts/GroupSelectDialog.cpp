@@ -3,6 +3,7 @@
 #include "hosts/GroupFile.h"
 #include "res/DialogUnits.h"
 #include "res/Resource.h"
+#include "res/WidgetText.h"
 
 #include <QFocusEvent>
 #include <QItemSelectionModel>
@@ -15,7 +16,7 @@ QString Shown(const std::string& name)
 {
     // A section line without its closing bracket gives a name ending in a line
     // feed; the item keeps those bytes but shows one line.
-    QString text = QString::fromLocal8Bit(name);
+    QString text = FromLocaleBytes(name);
     while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
         text.chop(1);
     return text;

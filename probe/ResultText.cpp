@@ -1,5 +1,7 @@
 #include "probe/ResultText.h"
 
+#include "res/LocaleText.h"
+
 #include <cstdio>
 
 std::string ResultText(std::int32_t result)
@@ -9,4 +11,17 @@ std::string ResultText(std::int32_t result)
     char text[32];
     std::snprintf(text, sizeof text, "%ld ms", static_cast<long>(result));
     return text;
+}
+
+const std::string& InFlightMark()
+{
+    // Asked for at every probe start: converted once per thread and codeset.
+    thread_local std::string codeset;
+    thread_local std::string mark;
+    const char* now = LocaleCodeset();
+    if (mark.empty() || codeset != now) {
+        codeset = now;
+        mark = Utf8ToLocale("\xE2\x88\x9A");
+    }
+    return mark;
 }

@@ -7,5 +7,6 @@
 // else the time with "%ld ms".
 std::string ResultText(std::int32_t result);
 
-// The mark in the first column while a host's probe runs (U+221A).
-inline constexpr const char* kInFlightMark = "\xE2\x88\x9A";
+// The mark in the first column while a host's probe runs: U+221A in the
+// locale's encoding.
+const std::string& InFlightMark();

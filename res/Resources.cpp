@@ -1,5 +1,6 @@
 #include "res/Resources.h"
 
+#include "res/LocaleText.h"
 #include "res/Resource.h"
 
 #include <array>
@@ -12,8 +13,9 @@ struct StringDef
     const char* text;
 };
 
-// The string table is Korean, as it was first written; the main window has no
-// status bar, so of the framework's prompt texts none is ever shown.
+// The string table is Korean, as it was first written, and kept here in UTF-8;
+// the main window has no status bar, so of the framework's prompt texts none is
+// ever shown.
 constexpr std::array kStrings {
     StringDef {IDR_MAINFRAME, "kelvoran"},
     StringDef {AFX_IDS_APP_TITLE, "kelvoran"},
@@ -59,7 +61,7 @@ std::string LoadResString(int id)
 {
     for (const auto& s : kStrings) {
         if (s.id == id)
-            return s.text;
+            return Utf8ToLocale(s.text);
     }
     return {};
 }

@@ -6,6 +6,8 @@
 // The program's string table, main menu and accelerator table as plain data,
 // so that the window layer builds them and tests can read them.
 
+// A string of the table in the locale's encoding, like every text of the
+// program; characters the encoding lacks come out as '?'.
 std::string LoadResString(int id);
 
 struct MenuItemDef

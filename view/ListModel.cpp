@@ -1,5 +1,6 @@
 #include "view/ListModel.h"
 
+#include "res/WidgetText.h"
 #include "view/MergeSort.h"
 #include "view/StripedListCtrl.h"
 
@@ -65,7 +66,7 @@ int ListModel::AddColumn(const std::string& heading, Qt::Alignment alignment)
         return -1;
     const int column = static_cast<int>(columns_.size());
     beginInsertColumns({}, column, column);
-    columns_.push_back({QString::fromLocal8Bit(heading), alignment});
+    columns_.push_back({FromLocaleBytes(heading), alignment});
     endInsertColumns();
     return column;
 }
@@ -78,7 +79,7 @@ int ListModel::InsertRow(int index, const std::string& text)
     beginInsertRows({}, index, index);
     auto row = std::make_unique<Row>();
     row->bytes[0] = text;
-    row->shown[0] = QString::fromLocal8Bit(text);
+    row->shown[0] = FromLocaleBytes(text);
     rows_.insert(rows_.begin() + index, std::move(row));
     data_.insert(data_.begin() + index, 0);
     endInsertRows();
@@ -93,7 +94,7 @@ bool ListModel::SetText(int row, int column, const std::string& text)
     if (r.bytes[column] == text)
         return true;
     r.bytes[column] = text;
-    r.shown[column] = QString::fromLocal8Bit(text);
+    r.shown[column] = FromLocaleBytes(text);
     const QModelIndex cell = index(row, column);
     emit dataChanged(cell, cell, {Qt::DisplayRole});
     return true;

@@ -355,7 +355,7 @@ void Soak::Tick()
             continue;
         // By entry order, which sorting does not change.
         double& since = markSince_[static_cast<std::size_t>(entry->order)];
-        if (frame_->hostList->GetItemText(row, 0) != kInFlightMark) {
+        if (frame_->hostList->GetItemText(row, 0) != InFlightMark()) {
             since = -1;
             continue;
         }

@@ -3,6 +3,7 @@
 #include "hosts/HostEntry.h"
 #include "res/Resource.h"
 #include "res/Resources.h"
+#include "res/WidgetText.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
 #include "tests/support/TempDir.h"
@@ -43,7 +44,7 @@ TEST(StartUp, SocketFailureShowsTheMessageAndNoWindow)
     CHostApp app([] { return false; });
     EXPECT_FALSE(app.InitInstance());
     EXPECT_EQ(app.MainWindow(), nullptr);
-    EXPECT_EQ(text.toStdString(), LoadResString(IDP_SOCKETS_INIT_FAILED));
+    EXPECT_EQ(text, FromLocaleBytes(LoadResString(IDP_SOCKETS_INIT_FAILED)));
     EXPECT_EQ(text, QString::fromUtf8("Windows 소켓 초기화에 실패하였습니다."));
     EXPECT_EQ(title, QStringLiteral("kelvoran"));
     for (QWidget* w : QApplication::topLevelWidgets())

@@ -66,7 +66,7 @@ RowCounts CountRows(CMainFrame* frame)
     RowCounts counts;
     for (int row = 0; row < frame->hostList->GetItemCount(); ++row) {
         counts.shown += frame->hostList->GetItemText(row, 2).empty() ? 0 : 1;
-        counts.marked += frame->hostList->GetItemText(row, 0) == kInFlightMark ? 1 : 0;
+        counts.marked += frame->hostList->GetItemText(row, 0) == InFlightMark() ? 1 : 0;
         const auto* entry = reinterpret_cast<HostEntry*>(frame->hostList->GetItemData(row));
         counts.busy += entry != nullptr && entry->busy ? 1 : 0;
     }

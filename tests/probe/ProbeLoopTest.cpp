@@ -20,8 +20,6 @@
 
 namespace {
 
-const std::string kMark = kInFlightMark;
-
 class ProbeLoop : public ::testing::Test
 {
 protected:
@@ -77,7 +75,7 @@ TEST_F(ProbeLoop, FirstProbesFiveSecondsAfterTheLoadThenResultsShow)
 
     clock.Set(6001);
     ASSERT_TRUE(WaitUntil([&] { return echo.Waiting() == 3; }));
-    EXPECT_TRUE(AllMarks(f, kMark));
+    EXPECT_TRUE(AllMarks(f, InFlightMark()));
     EXPECT_TRUE(WaitUntil([&] { return f->probesInFlight() == 3; }));
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(Entry(f, i)->busy, 1);

@@ -2,6 +2,7 @@
 
 #include "hosts/GroupSelectDialog.h"
 #include "res/Resource.h"
+#include "res/WidgetText.h"
 #include "tests/support/ModalDriver.h"
 #include "view/HostListCtrl.h"
 
@@ -84,5 +85,5 @@ std::string FrameDriver::Text(int row, int column) const
 
 std::string FrameDriver::ShownTitle() const
 {
-    return frame_->windowHandle()->title().toLocal8Bit().toStdString();
+    return ToLocaleBytes(frame_->windowHandle()->title());
 }
