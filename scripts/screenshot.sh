@@ -7,24 +7,32 @@
 #
 #   sudo scripts/screenshot.sh [build-dir]         # default build/dev
 #   sudo scripts/screenshot.sh --cjk [build-dir]   # docs/screenshot-cjk.png
+#   sudo scripts/screenshot.sh --xwayland [build-dir]  # docs/screenshot-xwayland.png
 #
 # With --cjk the program runs in the zh_TW.BIG5 locale on a group file written
 # in Big5, its group name and descriptions in Chinese (the locale comes from
 # scripts/setup.sh; a CJK font such as fonts-wqy-microhei must be installed).
 #
-# Needs root (for the namespace), Xvfb, openbox, xdotool and imagemagick.
+# With --xwayland the program runs in a Wayland session instead, under
+# weston's headless backend with Xwayland and no platform chosen, as it starts
+# on a Wayland desktop: its window is on the X display, framed by weston.
+#
+# Needs root (for the namespace), Xvfb, openbox, xdotool and imagemagick;
+# weston and Xwayland for --xwayland.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-cjk=0
-if [ "${1:-}" = --cjk ]; then
-  cjk=1
-  shift
-fi
+cjk=0 xwayland=0
+case ${1:-} in
+--cjk) cjk=1 && shift ;;
+--xwayland) xwayland=1 && shift ;;
+esac
 build=${1:-$root/build/dev}
 program=$build/kelvoran
 [ -x "$program" ] || { echo "screenshot: no program at $program; build first" >&2; exit 1; }
-for tool in Xvfb openbox xdotool import unshare ip; do
+tools=(xdotool import unshare ip)
+if [ "$xwayland" = 1 ]; then tools+=(weston Xwayland); else tools+=(Xvfb openbox); fi
+for tool in "${tools[@]}"; do
   command -v "$tool" >/dev/null || { echo "screenshot: $tool is missing" >&2; exit 1; }
 done
 
@@ -60,6 +68,7 @@ EOF
 else
   program_env=()
   output=docs/screenshot.png
+  [ "$xwayland" = 1 ] && output=docs/screenshot-xwayland.png
   group='Loopback and test net'
   cat >"$work/kelvoran.ini" <<EOF
 [$group]
@@ -73,12 +82,34 @@ else
 EOF
 fi
 
-Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
+if [ "$xwayland" = 1 ]; then
+  # The display the program would find in a Wayland desktop session.
+  mkdir -p /tmp/.X11-unix && chmod 1777 /tmp/.X11-unix
+  mkdir -m 700 "$work/runtime"
+  export XDG_RUNTIME_DIR=$work/runtime XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=screenshot-$$
+  weston --backend=headless-backend.so --xwayland --idle-time=0 --width=800 --height=500 \
+    --socket="$WAYLAND_DISPLAY" --log="$work/weston.log" >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do
+    display=$(sed -n 's/.*xserver listening on display :\([0-9]*\).*/\1/p' "$work/weston.log" 2>/dev/null)
+    [ -n "$display" ] && break
+    sleep 0.1
+  done
+  [ -n "$display" ] || { echo "screenshot: weston did not start with Xwayland" >&2; exit 1; }
+  unset QT_QPA_PLATFORM
+  # Weston keeps the keyboard focus to itself: keys go to the window directly.
+  keys() { xdotool key --window "$1" --delay 150 "${@:2}"; }
+else
+  Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  keys() { xdotool windowactivate --sync "$1" key --delay 150 "${@:2}"; }
+fi
 export DISPLAY=":$display"
 for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-openbox >/dev/null 2>&1 &
-pids+=($!)
+if [ "$xwayland" = 0 ]; then
+  openbox >/dev/null 2>&1 &
+  pids+=($!)
+fi
 sleep 1
 
 # The namespace has loopback only: no route to 198.18.0.0/15 or anywhere else.
@@ -93,7 +124,7 @@ for _ in $(seq 50); do
 done
 [ -n "$dialog" ] || { echo "screenshot: the Group Select dialog did not open" >&2; cat "$work/program.log" >&2; exit 1; }
 # The only group, by keyboard: from OK to the list, the first name, Enter.
-xdotool windowactivate --sync "$dialog" key --delay 150 Tab Tab Down Return
+keys "$dialog" Tab Tab Down Return 2>/dev/null || true
 # The first probes start 5 s after the load.
 sleep 7
 
