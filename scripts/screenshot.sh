@@ -91,7 +91,7 @@ if [ "$xwayland" = 1 ]; then
     --socket="$WAYLAND_DISPLAY" --log="$work/weston.log" >/dev/null 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do
-    display=$(sed -n 's/.*xserver listening on display :\([0-9]*\).*/\1/p' "$work/weston.log" 2>/dev/null)
+    display=$(sed -n 's/.*xserver listening on display :\([0-9]*\).*/\1/p' "$work/weston.log" 2>/dev/null) || true
     [ -n "$display" ] && break
     sleep 0.1
   done

@@ -47,7 +47,7 @@ XDG_RUNTIME_DIR=$work weston --backend=headless-backend.so --xwayland --idle-tim
 pids+=($!)
 display=''
 for _ in $(seq 100); do
-  display=$(sed -n 's/.*xserver listening on display \(:[0-9]*\).*/\1/p' "$work/weston.log" 2>/dev/null | head -1)
+  display=$(sed -n 's/.*xserver listening on display \(:[0-9]*\).*/\1/p' "$work/weston.log" 2>/dev/null | head -1) || true
   [ -n "$display" ] && [ -S "$work/$socket" ] && break
   sleep 0.1
 done
