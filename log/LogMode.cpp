@@ -1,6 +1,6 @@
 #include "log/LogMode.h"
 
-#include "hosts/HostEntry.h"
+#include "hosts/ResultValue.h"
 
 namespace {
 
@@ -19,12 +19,29 @@ std::int32_t ModeOf(LogCommand command)
     return command == LogCommand::FullLog ? kLogFull : kLogByStatus;
 }
 
-std::string_view PrefixOf(LogCommand command)
+} // namespace
+
+std::string_view LogModePrefix(std::int32_t logMode)
 {
-    return command == LogCommand::FullLog ? kFullLogPrefix : kLogByStatusPrefix;
+    switch (logMode) {
+    case kLogFull:
+        return "[*]";
+    case kLogByStatus:
+        return "[+]";
+    default:
+        return "";
+    }
 }
 
-} // namespace
+std::string GroupCaption(std::int32_t logMode, std::string_view group)
+{
+    std::string caption(LogModePrefix(logMode));
+    if (!caption.empty())
+        caption += ' ';
+    caption += "kelvoran : ";
+    caption += group;
+    return caption;
+}
 
 LogModeSwitch SwitchLogMode(LogCommand command, std::int32_t logMode, std::string_view caption)
 {
@@ -33,7 +50,7 @@ LogModeSwitch SwitchLogMode(LogCommand command, std::int32_t logMode, std::strin
         return {kLogOff, WithoutPrefix(caption)};
     const bool otherModeOn = logMode == kLogFull || logMode == kLogByStatus;
     std::string rest = otherModeOn ? WithoutPrefix(caption) : std::string(caption);
-    return {mode, std::string(PrefixOf(command)) + rest};
+    return {mode, std::string(LogModePrefix(mode)) + rest};
 }
 
 bool IsLogCommandChecked(LogCommand command, std::int32_t logMode)

@@ -15,10 +15,14 @@ enum class LogCommand {
     LogByStatus, // "Log by status", ID_LOG_BY_STATUS
 };
 
-// The caption prefix of each mode, added without a space. Three bytes, which
-// is what switching a mode off removes again.
-constexpr std::string_view kFullLogPrefix = "[*]";
-constexpr std::string_view kLogByStatusPrefix = "[+]";
+// The caption prefix of a mode: "[*]" for the full log, "[+]" for the log by
+// status, nothing when logging is off. Three bytes, which is what switching a
+// mode off removes again.
+std::string_view LogModePrefix(std::int32_t logMode);
+
+// The caption a group load sets: the prefix of the mode in force and a space,
+// then "kelvoran : " and the group's name.
+std::string GroupCaption(std::int32_t logMode, std::string_view group);
 
 struct LogModeSwitch
 {

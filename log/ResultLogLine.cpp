@@ -1,6 +1,6 @@
 #include "log/ResultLogLine.h"
 
-#include "hosts/HostEntry.h"
+#include "hosts/ResultValue.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ std::string FormatResultLogLine(
     if (name.size() < kNameWidth)
         line.append(kNameWidth - name.size(), ' ');
     line += ' ';
-    line += result == kResultNoReply ? std::string("N/A") : std::to_string(result) + " ms";
+    line += ResultText(result);
     line += '\n';
     return line;
 }

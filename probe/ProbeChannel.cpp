@@ -21,12 +21,6 @@ void ProbeChannel::Close()
     handled_.notify_all();
 }
 
-bool ProbeChannel::IsOpen() const
-{
-    std::lock_guard lock(mutex_);
-    return open_;
-}
-
 void ProbeChannel::Deliver(const std::function<void(const ProbeResult&)>& handle)
 {
     std::unique_lock lock(mutex_);

@@ -43,8 +43,6 @@ public:
     // Worker side: true when the window thread handled the result.
     bool Send(const ProbeResult& result);
 
-    bool IsOpen() const;
-
 private:
     struct Pending
     {
@@ -52,7 +50,7 @@ private:
         bool done = false;
     };
 
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::condition_variable handled_;
     std::deque<Pending*> queue_;
     Pending* inHand_ = nullptr; // being handled on the window thread

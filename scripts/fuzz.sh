@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (fuzz preset: clang, AddressSanitizer +
 # UndefinedBehaviorSanitizer) and runs each for FUZZ_SECONDS (60) seconds from
-# its seed corpus in fuzz/corpus/. New inputs go to a scratch folder, so the
-# seeds in the tree stay as they are; a crash leaves its input in
-# build/fuzz/artifacts/ and makes the script fail.
+# its seeds: the group file readers from the reader tests' group files and the
+# example, the reply validation from fuzz/corpus/icmp_reply. New inputs go to a
+# scratch folder, so the seeds in the tree stay as they are; a crash leaves its
+# input in build/fuzz/artifacts/ and makes the script fail.
 #
 #   scripts/fuzz.sh [TARGET...]     (default: every target)
 set -euo pipefail
@@ -21,6 +22,12 @@ artifacts=build/fuzz/artifacts
 mkdir -p "$artifacts"
 status=0
 summary=()
+seeds() {
+  case $1 in
+  group_file) echo tests/data/group-files examples ;;
+  *) echo "fuzz/corpus/$1" ;;
+  esac
+}
 for target in "${targets[@]}"; do
   binary=build/fuzz/fuzz/fuzz_$target
   scratch=$(mktemp -d)
@@ -28,7 +35,7 @@ for target in "${targets[@]}"; do
   echo "--- fuzz_$target for $seconds s"
   if "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$artifacts/$target-" \
-      "$scratch" "fuzz/corpus/$target" >"$log" 2>&1; then
+      "$scratch" $(seeds "$target") >"$log" 2>&1; then
     result=ok
   else
     result=FAILED

@@ -1,9 +1,14 @@
 #include "view/HostListCtrl.h"
 
 #include "hosts/HostEntry.h"
+#include "hosts/ResultValue.h"
 #include "probe/UserMessage.h"
 #include "view/CompareHostEntries.h"
 #include "view/SortKey.h"
+
+#include <QStyle>
+
+#include <algorithm>
 
 namespace {
 
@@ -11,6 +16,8 @@ constexpr std::uint32_t kEvenRowColor = 0x00FFFFFF;
 constexpr std::uint32_t kOddRowColor = 0x00F9F7F0;
 constexpr std::uint32_t kNoReplyTextColor = 0x000000FF;
 constexpr std::uint32_t kTextColor = 0x00000000;
+// The widths of the mark, "IP" and "Time" columns.
+constexpr int kFixedColumnsWidth = 20 + 100 + 70;
 
 } // namespace
 
@@ -19,6 +26,42 @@ CHostListCtrl::CHostListCtrl(QWidget* parent)
 { }
 
 CHostListCtrl::~CHostListCtrl() = default;
+
+void CHostListCtrl::InsertHostColumns(int clientWidth)
+{
+    const int scrollExtent = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    InsertColumn(0, "", Align::Center, 20);
+    InsertColumn(1, "IP", Align::Center, 100);
+    InsertColumn(2, "Time", Align::Center, 70);
+    InsertColumn(3, "Desc", Align::Left, clientWidth - scrollExtent - kFixedColumnsWidth);
+}
+
+void CHostListCtrl::FitLastColumn(int clientWidth)
+{
+    const int scrollExtent = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    const int fixed = GetColumnWidth(0) + GetColumnWidth(1) + GetColumnWidth(2);
+    // A window narrower than the fixed columns leaves no room for the last
+    // one: it gets none, rather than a huge width from a negative one.
+    SetColumnWidth(3, std::max(0, clientWidth - scrollExtent - fixed));
+}
+
+void CHostListCtrl::ShowResult(const HostEntry& entry)
+{
+    const std::string text = ResultText(entry.result.load());
+    const int row = entry.row;
+    SetItemText(row, 0, "");
+    // A repeated time costs no more than the mark and this comparison.
+    if (GetItemText(row, 2) == text)
+        return;
+    SetItemText(row, 1, entry.name);
+    SetItemText(row, 2, text);
+    SetItemText(row, 3, entry.description);
+    if (sortKey == 2 || sortKey == -2) {
+        SortItems(CompareHostEntries, sortKey);
+        if (sendToMainWindow)
+            sendToMainWindow(SORT, 0);
+    }
+}
 
 std::uint32_t CHostListCtrl::GetRowBkColor(int row)
 {
@@ -33,6 +76,48 @@ std::uint32_t CHostListCtrl::GetRowTextColor(int row)
     if (entry != nullptr && entry->result.load(std::memory_order_relaxed) == kResultNoReply)
         return kNoReplyTextColor;
     return kTextColor;
+}
+
+std::vector<HostEntry*> CHostListCtrl::RowEntries() const
+{
+    const int count = GetItemCount();
+    std::vector<HostEntry*> entries;
+    entries.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        if (HostEntry* entry = RowEntry(i))
+            entries.push_back(entry);
+    }
+    return entries;
+}
+
+int CHostListCtrl::RowCount() const
+{
+    return GetItemCount();
+}
+
+HostEntry* CHostListCtrl::RowEntry(int row) const
+{
+    return reinterpret_cast<HostEntry*>(GetItemData(row));
+}
+
+void CHostListCtrl::ForgetRowEntry(int row)
+{
+    SetItemData(row, 0);
+}
+
+void CHostListCtrl::AppendRow(HostEntry* entry)
+{
+    // Column 0 holds the probe mark and starts empty; "Time" stays empty until
+    // the first result.
+    const int n = InsertItem(GetItemCount(), "");
+    SetItemText(n, 1, entry->name);
+    SetItemText(n, 3, entry->description);
+    SetItemData(n, reinterpret_cast<ItemData>(entry));
+}
+
+void CHostListCtrl::RemoveAllRows()
+{
+    DeleteAllItems();
 }
 
 void CHostListCtrl::SortByColumn(int column)

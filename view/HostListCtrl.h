@@ -1,19 +1,32 @@
 #pragma once
 
+#include "hosts/GroupLoad.h"
 #include "view/StripedListCtrl.h"
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 // The host list: rows whose item data are HostEntry records. Rows are striped
 // white and light blue; hosts without a reply are drawn in red. A header click
-// sorts by address, time or description (see SortByColumn).
-class CHostListCtrl : public CStripedListCtrl
+// sorts by address, time or description (see SortByColumn). A group load
+// fills and empties it as the rows of its host entries.
+class CHostListCtrl : public CStripedListCtrl, public HostRows
 {
     Q_OBJECT
 public:
     explicit CHostListCtrl(QWidget* parent = nullptr);
     ~CHostListCtrl() override;
+
+    // The four columns: the probe mark, "IP", "Time" and "Desc", the last one
+    // as wide as the rest of a client area of the given width leaves.
+    void InsertHostColumns(int clientWidth);
+    // Gives the last column the width the others leave of the client area.
+    void FitLastColumn(int clientWidth);
+    // Shows an entry's new result in its row: clears the probe mark and, when
+    // the time's text changed, rewrites the row's texts and, sorted by time,
+    // sorts the rows again.
+    void ShowResult(const HostEntry& entry);
 
     std::uint32_t GetRowBkColor(int row) override;
     std::uint32_t GetRowTextColor(int row) override;
@@ -21,6 +34,15 @@ public:
     // rows are sorted by the new key and the main window renumbers them.
     // Any other column changes nothing.
     void SortByColumn(int column) override;
+
+    // The entries of the rows, in row order, rows without one left out.
+    std::vector<HostEntry*> RowEntries() const;
+
+    int RowCount() const override;
+    HostEntry* RowEntry(int row) const override;
+    void ForgetRowEntry(int row) override;
+    void AppendRow(HostEntry* entry) override;
+    void RemoveAllRows() override;
 
     std::int32_t sortKey = 0;
 

@@ -2,7 +2,6 @@
 
 #include "res/WidgetText.h"
 #include "view/MergeSort.h"
-#include "view/StripedListCtrl.h"
 
 #include <QBrush>
 #include <QColor>
@@ -10,9 +9,14 @@
 #include <algorithm>
 #include <utility>
 
-ListModel::ListModel(CStripedListCtrl* owner)
-    : QAbstractTableModel(owner)
-    , owner_(owner)
+QColor ToQColor(std::uint32_t colorRef)
+{
+    return QColor(colorRef & 0xFF, (colorRef >> 8) & 0xFF, (colorRef >> 16) & 0xFF);
+}
+
+ListModel::ListModel(RowColours* colours, QObject* parent)
+    : QAbstractTableModel(parent)
+    , colours_(colours)
 { }
 
 int ListModel::rowCount(const QModelIndex& parent) const
@@ -40,9 +44,9 @@ QVariant ListModel::data(const QModelIndex& index, int role) const
     case Qt::BackgroundRole:
         // Every cell of a row gets the row's background: odd rows ask for
         // colour 1, even rows for colour 0.
-        return QBrush(CStripedListCtrl::ToQColor(owner_->GetRowBkColor(row % 2 != 0 ? 1 : 0)));
+        return QBrush(ToQColor(colours_->GetRowBkColor(row % 2 != 0 ? 1 : 0)));
     case Qt::ForegroundRole:
-        return QBrush(CStripedListCtrl::ToQColor(owner_->GetRowTextColor(row)));
+        return QBrush(ToQColor(colours_->GetRowTextColor(row)));
     default:
         return {};
     }

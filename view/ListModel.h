@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QString>
 
 #include "view/ItemData.h"
@@ -11,11 +12,24 @@
 #include <string>
 #include <vector>
 
-class CStripedListCtrl;
+// A 0x00BBGGRR colour value as Qt's colour.
+QColor ToQColor(std::uint32_t colorRef);
+
+// Where a list's row colours come from: 0x00BBGGRR values by row position.
+class RowColours
+{
+public:
+    virtual std::uint32_t GetRowBkColor(int row) = 0;
+    virtual std::uint32_t GetRowTextColor(int row) = 0;
+
+protected:
+    ~RowColours() = default;
+};
 
 // The rows of a report list: up to four texts (kept as the program's bytes and
-// as shown) and one item-data value per row. Colours come from the list
-// control, so that they follow the row position.
+// as shown) and one item-data value per row. Colours come from the colours it
+// is given, so that they follow the row position: even rows take background
+// colour 0, odd rows colour 1.
 class ListModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -30,7 +44,7 @@ public:
     // selection's ranges would not.
     enum class SortSignal { LayoutChange, ChangedRows };
 
-    explicit ListModel(CStripedListCtrl* owner);
+    ListModel(RowColours* colours, QObject* parent);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -58,7 +72,7 @@ private:
         Qt::Alignment alignment;
     };
 
-    CStripedListCtrl* owner_;
+    RowColours* colours_;
     std::vector<Column> columns_;
     // Rows are held by pointer, so that a sort moves pointers, not texts.
     std::vector<std::unique_ptr<Row>> rows_;

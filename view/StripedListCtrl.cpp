@@ -45,7 +45,7 @@ Qt::Alignment ToQt(CStripedListCtrl::Align align)
 
 CStripedListCtrl::CStripedListCtrl(QWidget* parent)
     : QTreeView(parent)
-    , model_(new ListModel(this))
+    , model_(new ListModel(this, this))
 {
     setModel(model_);
     setItemDelegate(new RowDelegate(this));
@@ -172,11 +172,6 @@ void CStripedListCtrl::SortByColumn(int) { }
 void CStripedListCtrl::OnColumnClick(int column)
 {
     SortByColumn(column);
-}
-
-QColor CStripedListCtrl::ToQColor(std::uint32_t colorRef)
-{
-    return QColor(colorRef & 0xFF, (colorRef >> 8) & 0xFF, (colorRef >> 16) & 0xFF);
 }
 
 void CStripedListCtrl::dataChanged(

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <string>
 
-class QColor;
 class QPoint;
 class QRegion;
 
@@ -18,7 +17,7 @@ class QRegion;
 // and behind the rows, below the last one too, the area is painted in bands
 // of the row grid with the pairing the other way round. A header click asks
 // SortByColumn. The defaults are neutral: white rows, black text, no sorting.
-class CStripedListCtrl : public QTreeView
+class CStripedListCtrl : public QTreeView, public RowColours
 {
     Q_OBJECT
 public:
@@ -44,11 +43,8 @@ public:
     bool GetItemPosition(int item, QPoint* point) const;
     int RowHeight() const;
 
-    // A 0x00BBGGRR colour value as Qt's colour.
-    static QColor ToQColor(std::uint32_t colorRef);
-
-    virtual std::uint32_t GetRowBkColor(int row);
-    virtual std::uint32_t GetRowTextColor(int row);
+    std::uint32_t GetRowBkColor(int row) override;
+    std::uint32_t GetRowTextColor(int row) override;
     virtual void SortByColumn(int column);
 
 protected:

@@ -25,7 +25,7 @@
 #include "hosts/HostEntry.h"
 #include "probe/IcmpLibrary.h"
 #include "probe/IcmpProbe.h"
-#include "probe/ResultText.h"
+#include "hosts/ResultValue.h"
 #include "res/Resource.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"

@@ -14,7 +14,7 @@
 // Exit status 77: the machine cannot make the namespace or the user (not root).
 #include "app/HostApp.h"
 #include "hosts/HostEntry.h"
-#include "probe/ResultText.h"
+#include "hosts/ResultValue.h"
 #include "res/Resource.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"

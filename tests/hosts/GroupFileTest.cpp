@@ -38,28 +38,30 @@ Hosts HostsOf(const std::string& bytes, const std::string& group)
     return hosts;
 }
 
-const std::string kExample = "office monitor list\n"
-                             "[Servers]\n"
-                             "10.0.0.1 Main router\n"
-                             "  fileserver\tFile server\troom 2\n"
-                             "\n"
-                             "10.0.0.7   Print queue  \n"
-                             "[Lab] bench on the second floor\n"
-                             "192.168.1.20\n"
-                             "[Servers]\n"
-                             "10.9.9.9 never read\n";
+// A group file of tests/data/group-files.
+std::string GroupFile(const std::string& name)
+{
+    const std::string bytes = ReadWholeFile(std::string(KELVORAN_GROUP_FILES) + "/" + name);
+    EXPECT_FALSE(bytes.empty()) << name;
+    return bytes;
+}
 
 } // namespace
 
+// The same file as written on Linux and on Windows (CR LF).
 TEST(GroupFile, ExampleFileNamesAndHosts)
 {
-    EXPECT_EQ(Names(kExample), (std::vector<std::string> {"Servers", "Lab", "Servers"}));
-    EXPECT_EQ(HostsOf(kExample, "Servers"),
-        (Hosts {{"10.0.0.1", "Main router"}, {"fileserver", "File server"},
-            {"10.0.0.7", "Print queue"}}));
-    EXPECT_EQ(HostsOf(kExample, "Lab"), (Hosts {{"192.168.1.20", ""}}));
-    EXPECT_EQ(HostsOf(kExample, "servers"), Hosts {});
-    EXPECT_EQ(HostsOf(kExample, "office monitor list"), Hosts {});
+    for (const char* name : {"office.ini", "office-crlf.ini"}) {
+        SCOPED_TRACE(name);
+        const std::string file = GroupFile(name);
+        EXPECT_EQ(Names(file), (std::vector<std::string> {"Servers", "Lab", "Servers"}));
+        EXPECT_EQ(HostsOf(file, "Servers"),
+            (Hosts {{"10.0.0.1", "Main router"}, {"fileserver", "File server"},
+                {"10.0.0.7", "Print queue"}}));
+        EXPECT_EQ(HostsOf(file, "Lab"), (Hosts {{"192.168.1.20", ""}}));
+        EXPECT_EQ(HostsOf(file, "servers"), Hosts {});
+        EXPECT_EQ(HostsOf(file, "office monitor list"), Hosts {});
+    }
 }
 
 struct HostCase
@@ -188,9 +190,9 @@ TEST(GroupFile, DoubleByteCharactersAreNeverCutAtTheirSecondByte)
     // 0xA4 0x5D and 0xA4 0x5B are one character each in both encodings.
     const std::string closing = "\xA4\x5D";
     const std::string opening = "\xA4\x5B";
-    EXPECT_EQ(Names("[" + closing + "x]\n"), std::vector<std::string> {closing + "x"});
-    EXPECT_EQ(HostsOf("[" + closing + "]\n" + opening + "h " + closing + "\n", closing),
-        (Hosts {{opening + "h", closing}}));
-    EXPECT_EQ(HostsOf("[g]\nh\xA4\x5D\xA4\x5B d\n", "g"), (Hosts {{"h\xA4\x5D\xA4\x5B", "d"}}));
+    const std::string file = GroupFile("big5-brackets.ini");
+    EXPECT_EQ(Names(file), (std::vector<std::string> {closing + "x", closing, "g"}));
+    EXPECT_EQ(HostsOf(file, closing), (Hosts {{opening + "h", closing}}));
+    EXPECT_EQ(HostsOf(file, "g"), (Hosts {{"h\xA4\x5D\xA4\x5B", "d"}}));
     std::setlocale(LC_CTYPE, saved.c_str());
 }

@@ -1,6 +1,6 @@
 #include "app/MainFrame.h"
 #include "hosts/HostEntry.h"
-#include "probe/ResultText.h"
+#include "hosts/ResultValue.h"
 #include "probe/UserMessage.h"
 #include "tests/support/FakeEcho.h"
 #include "tests/support/FrameDriver.h"
@@ -132,59 +132,6 @@ TEST_F(ProbeLoop, ColumnsAreRewrittenOnlyWhenTheTimeTextChanges)
     EXPECT_EQ(Entry(f, 1)->prevResult, 13);
 }
 
-TEST_F(ProbeLoop, ReloadWhileProbesRunDropsTheirResults)
-{
-    FrameDriver f(Services());
-    f.ChooseGroup("Three");
-    echo.Hold();
-    clock.Set(6001);
-    ASSERT_TRUE(WaitUntil([&] { return echo.Waiting() == 3; }));
-
-    clock.Set(7000);
-    f.ChooseGroup("Three");
-    ASSERT_EQ(f.RowCount(), 3);
-    EXPECT_EQ(f->loadGeneration(), 2);
-    EXPECT_TRUE(AllMarks(f, ""));
-    echo.Release();
-    ASSERT_TRUE(WaitUntil([&] { return f->probesInFlight() == 0; }));
-    Pump(200);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(f.Text(i, 2), "") << "no stale result is shown";
-        EXPECT_EQ(Entry(f, i)->result, -2);
-        EXPECT_EQ(Entry(f, i)->busy, 0);
-    }
-    // The new group's first probes come 5000 ms after its load.
-    clock.Set(12000);
-    Pump(300);
-    EXPECT_EQ(echo.Calls(), 3);
-    clock.Set(12001);
-    EXPECT_TRUE(WaitUntil([&] { return f.Text(1, 2) == "12 ms" && echo.Calls() == 6; }));
-}
-
-TEST_F(ProbeLoop, AWorkerWhoseThreadBeginsAfterAReloadDropsItsResult)
-{
-    // Threads that the system begins running only after the group has been
-    // loaded again: their results belong to the replaced group.
-    auto parked = std::make_shared<std::vector<std::function<void()>>>();
-    CMainFrame::Services services = Services();
-    services.startThread = [parked](std::function<void()> body) {
-        parked->push_back(std::move(body));
-        return true;
-    };
-    FrameDriver f(services);
-    f.ChooseGroup("Three");
-    clock.Set(6001);
-    ASSERT_TRUE(WaitUntil([&] { return parked->size() == 3; }));
-    f.ChooseGroup("Other");
-    ASSERT_EQ(f.RowCount(), 1);
-    for (auto& body : *parked)
-        ASSERT_TRUE(StartWorkerThread(std::move(body)));
-    ASSERT_TRUE(WaitUntil([&] { return echo.Calls() == 3 && f->probesInFlight() == 0; }));
-    Pump(100);
-    EXPECT_EQ(f.Text(0, 2), "");
-    EXPECT_EQ(Entry(f, 0)->result, -2);
-}
-
 TEST_F(ProbeLoop, DispWithoutEntryChangesNothing)
 {
     FrameDriver f(Services());
@@ -209,41 +156,4 @@ TEST_F(ProbeLoop, SortRenumbersAndHostLooksUpExactText)
     EXPECT_EQ(f->OnUserMessage(HOST, reinterpret_cast<std::intptr_t>("127.0.0.02")), 0);
     EXPECT_EQ(f->OnUserMessage(HOST, reinterpret_cast<std::intptr_t>("127.0.0.9")), 0);
     EXPECT_EQ(f->OnUserMessage(0x41424344, 5), 0);
-}
-
-TEST_F(ProbeLoop, AWorkerThatCannotStartLeavesTheHostFreeForALaterTick)
-{
-    auto attempts = std::make_shared<std::atomic<int>>(0);
-    auto refuse = std::make_shared<std::atomic<bool>>(true);
-    CMainFrame::Services services = Services();
-    services.startThread = [attempts, refuse](std::function<void()> body) {
-        ++*attempts;
-        if (*refuse)
-            return false;
-        return StartWorkerThread(std::move(body));
-    };
-    FrameDriver f(services);
-    f.ChooseGroup("Three");
-    clock.Set(6001);
-    ASSERT_TRUE(WaitUntil([&] { return *attempts >= 6; })) << "retried on later ticks";
-    EXPECT_TRUE(AllMarks(f, ""));
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(Entry(f, i)->busy, 0);
-    *refuse = false;
-    EXPECT_TRUE(WaitUntil([&] { return f.Text(0, 2) == "0 ms" && f.Text(2, 2) == "N/A"; }));
-}
-
-TEST_F(ProbeLoop, ClosingWithProbesInFlightLetsTheWorkersEndAlone)
-{
-    auto f = std::make_unique<FrameDriver>(Services());
-    f->ChooseGroup("Three");
-    echo.Hold();
-    clock.Set(6001);
-    ASSERT_TRUE(WaitUntil([&] { return echo.Waiting() == 3; }));
-    const long live = LiveHostEntries();
-    f.reset();
-    EXPECT_EQ(LiveHostEntries(), live - 3);
-    echo.Release();
-    EXPECT_TRUE(WaitUntil([&] { return echo.Waiting() == 0; }));
-    Pump(100);
 }

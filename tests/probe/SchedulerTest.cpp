@@ -1,7 +1,7 @@
 #include "probe/Scheduler.h"
 
 #include "hosts/HostEntry.h"
-#include "probe/ResultText.h"
+#include "hosts/ResultValue.h"
 #include "view/MergeSort.h"
 
 #include <gtest/gtest.h>

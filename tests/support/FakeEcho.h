@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/MainFrame.h"
+#include "probe/ProbeRunner.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,4 +1,4 @@
-#include "probe/ResultText.h"
+#include "hosts/ResultValue.h"
 
 #include "res/LocaleText.h"
 
@@ -6,7 +6,7 @@
 
 std::string ResultText(std::int32_t result)
 {
-    if (result == -1)
+    if (result == kResultNoReply)
         return "N/A";
     char text[32];
     std::snprintf(text, sizeof text, "%ld ms", static_cast<long>(result));

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// A host's result value: the round-trip time of its latest probe in whole
+// milliseconds, or one of these.
+constexpr std::int32_t kResultNoReply = -1; // no valid reply came back
+constexpr std::int32_t kResultNotProbed = -2; // no probe has ended yet
+
+// How the "Time" column and the result log show a result value: "N/A" for
+// no valid reply, else the time with "%ld ms".
+std::string ResultText(std::int32_t result);
+
+// The mark in the first column while a host's probe runs: U+221A in the
+// locale's encoding.
+const std::string& InFlightMark();

@@ -1,0 +1,122 @@
+#include "probe/ProbeRunner.h"
+
+#include "hosts/HostEntry.h"
+#include "hosts/ResultValue.h"
+#include "probe/IcmpProbe.h"
+#include "probe/ProbeChannel.h"
+#include "probe/Scheduler.h"
+
+namespace {
+
+// Every probe: TTL 10, 32 data bytes, 5 s to answer.
+constexpr std::uint8_t kTtl = 10;
+constexpr std::uint32_t kTimeoutMs = 5000;
+constexpr std::uint8_t kDataSize = 32;
+
+} // namespace
+
+ProbeRunner::ProbeRunner(ProbeServices services)
+    : services_(std::move(services))
+    , channel_(std::make_shared<ProbeChannel>())
+{ }
+
+ProbeRunner::~ProbeRunner()
+{
+    Close();
+}
+
+void ProbeRunner::Open(Poster post, ResultHandler onResult)
+{
+    onResult_ = std::move(onResult);
+    channel_->loadGeneration = 0;
+    channel_->probesInFlight = 0;
+    channel_->Open([this, post = std::move(post)] { post([this] { Deliver(); }); });
+}
+
+void ProbeRunner::Close()
+{
+    channel_->Close();
+}
+
+void ProbeRunner::BeginLoad()
+{
+    channel_->loadGeneration.fetch_add(1);
+}
+
+std::int32_t ProbeRunner::loadGeneration() const
+{
+    return channel_->loadGeneration.load();
+}
+
+std::int32_t ProbeRunner::probesInFlight() const
+{
+    return channel_->probesInFlight.load();
+}
+
+void ProbeRunner::Tick(
+    const std::vector<HostEntry*>& snapshot, const std::function<void(HostEntry*)>& started)
+{
+    // A thread refused ends the walk as the cap does: the system would refuse
+    // the rest of this tick's threads too, and trying each of thousands of
+    // hosts ten times a second only burns the time it has left.
+    bool refused = false;
+    RunScheduleTick(snapshot,
+        {
+            [this, &refused] {
+                return refused ? kMaxProbesInFlight + 1 : channel_->probesInFlight.load();
+            },
+            services_.tick,
+            [this, &refused, &started](HostEntry* entry) {
+                if (Start(entry))
+                    started(entry);
+                else
+                    refused = true;
+            },
+        });
+}
+
+bool ProbeRunner::Start(HostEntry* entry)
+{
+    entry->busy = 1;
+    // The worker gets its own copy of the address, since the entry may be
+    // freed by a group load while the worker runs, and the load generation of
+    // this moment: a thread may begin running only after a load that came
+    // later, and must not take that load's generation for its own.
+    auto body = [channel = channel_, entry, generation = channel_->loadGeneration.load(),
+                    name = entry->name,
+                    echo = services_.echo] { RunProbe(channel, entry, generation, name, echo); };
+    if (!services_.startThread(std::move(body))) {
+        // No thread today: leave the host free, so that a later tick retries.
+        entry->busy = 0;
+        return false;
+    }
+    return true;
+}
+
+void ProbeRunner::RunProbe(const std::shared_ptr<ProbeChannel>& channel, HostEntry* entry,
+    std::int32_t generation, const std::string& name, const EchoFunction& echo)
+{
+    channel->probesInFlight.fetch_add(1);
+    ProbeReply reply {};
+    const int ok = echo ? echo(name.c_str(), &reply, kTtl, kTimeoutMs, kDataSize)
+                        : IcmpProbe(name.c_str(), &reply, kTtl, kTimeoutMs, kDataSize);
+    const std::int32_t value = ok ? static_cast<std::int32_t>(reply.roundTripTime) : kResultNoReply;
+    const bool current = generation == channel->loadGeneration.load();
+    channel->Send({current ? entry : nullptr, generation, value});
+    channel->probesInFlight.fetch_sub(1);
+}
+
+void ProbeRunner::Deliver()
+{
+    channel_->Deliver([this](const ProbeResult& result) {
+        // The generation is tested again here, on the window thread, where
+        // group loads happen: between the worker's test and this moment a
+        // load may have freed the entry.
+        if (result.entry != nullptr && result.generation == channel_->loadGeneration.load()) {
+            result.entry->result.store(result.value);
+            onResult_(result.entry);
+        } else {
+            onResult_(nullptr);
+        }
+    });
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "probe/TickCount.h"
+#include "probe/WorkerThread.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class ProbeChannel;
+struct HostEntry;
+struct ProbeReply;
+
+// One echo exchange: host text, reply, TTL, timeout in ms, data size; 1 when a
+// valid echo came back.
+using EchoFunction = std::function<int(const char* host, ProbeReply* reply, std::uint8_t ttl,
+    std::uint32_t timeout, std::uint8_t dataSize)>;
+
+// What probing needs of the outside world, passed in so that tests can drive it.
+struct ProbeServices
+{
+    TickSource tick = GetTickCount;
+    EchoFunction echo; // the system's ICMP echo when empty
+    ThreadStarter startThread = StartWorkerThread;
+};
+
+// The road of a probe: a timer tick on the window thread starts it on a worker
+// thread of its own, which runs the echo exchange and hands the result back to
+// the window thread, where it is delivered to the window.
+//
+// The runner belongs to the window; what the workers share with it (the load
+// generation, the count of probes in flight, the way back) is reference-
+// counted, so that a worker still waiting for its echo when the window closes
+// finds it and learns that nobody listens. Workers never touch an entry: they
+// take a copy of its address when they are started and hand the pointer back
+// with the result, and the window thread drops results of replaced groups.
+class ProbeRunner
+{
+public:
+    // Runs a call on the window thread, later, from its event loop. Called from
+    // worker threads. Calls must not run once the runner is gone (a call
+    // posted to the window's own event queue goes with the window).
+    using Poster = std::function<void(std::function<void()> call)>;
+    // A result for the window: the entry, its new result stored, or null when
+    // a group load has replaced the entry's group since its probe started.
+    using ResultHandler = std::function<void(HostEntry* entry)>;
+
+    explicit ProbeRunner(ProbeServices services = {});
+    ~ProbeRunner();
+    ProbeRunner(const ProbeRunner&) = delete;
+    ProbeRunner& operator=(const ProbeRunner&) = delete;
+
+    // Results are delivered from now on, one call to onResult each.
+    void Open(Poster post, ResultHandler onResult);
+    // No result is delivered any more. Workers still waiting to hand one over
+    // return at once; those still probing find the road closed later.
+    void Close();
+
+    // One scheduler tick over a snapshot of the rows' entries: the due ones
+    // are marked busy and started, each on its own thread, while the cap
+    // allows; `started` is called for each that started. A thread the system
+    // refuses leaves its entry free and ends the walk.
+    void Tick(
+        const std::vector<HostEntry*>& snapshot, const std::function<void(HostEntry*)>& started);
+
+    // A group load begins: results of probes started before it are dropped.
+    void BeginLoad();
+    std::int32_t loadGeneration() const;
+    std::int32_t probesInFlight() const;
+
+    // The tick count by the services' clock.
+    std::uint32_t Now() const { return services_.tick(); }
+
+private:
+    bool Start(HostEntry* entry);
+    void Deliver();
+    static void RunProbe(const std::shared_ptr<ProbeChannel>& channel, HostEntry* entry,
+        std::int32_t generation, const std::string& name, const EchoFunction& echo);
+
+    ProbeServices services_;
+    std::shared_ptr<ProbeChannel> channel_;
+    ResultHandler onResult_;
+};
