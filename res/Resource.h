@@ -3,15 +3,11 @@
 // Resource and command identifiers of the program.
 
 constexpr int IDR_MAINFRAME = 128;
-constexpr int IDD_ABOUTBOX = 100;
-constexpr int IDD_GROUP_SELECT = 130;
 constexpr int IDP_SOCKETS_INIT_FAILED = 104;
 constexpr int AFX_IDS_APP_TITLE = 57344;
 
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
-constexpr int IDC_GROUP_LIST = 1001;
-constexpr int IDC_VERSION = 1003;
 
 constexpr int ID_GROUP = 32771;
 constexpr int ID_LOG_BY_STATUS = 32772;
