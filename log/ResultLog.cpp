@@ -13,9 +13,22 @@
 
 namespace {
 
+// Opens the file for appending, or gives -1. Only a regular file is taken.
+// O_NONBLOCK keeps a named pipe without a reader from holding the open;
+// O_NOCTTY keeps a terminal in the file's place from becoming the program's.
 int OpenForAppend(const std::string& path)
 {
-    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = ::open(
+        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+    if (fd < 0)
+        return -1;
+    struct stat st
+    { };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 // Appends all of bytes or nothing, and closes the file: a full disk can take
@@ -24,7 +37,7 @@ bool AppendAndClose(int fd, std::string_view bytes)
 {
     struct stat st
     { };
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const bool sized = ::fstat(fd, &st) == 0;
     std::size_t done = 0;
     bool ok = true;
     while (done < bytes.size()) {
@@ -37,7 +50,7 @@ bool AppendAndClose(int fd, std::string_view bytes)
         }
         done += static_cast<std::size_t>(n);
     }
-    if (!ok && done > 0 && regular) {
+    if (!ok && done > 0 && sized) {
         // Best effort: should the cut fail as well, the part stays in front of
         // the whole lines written later.
         [[maybe_unused]] const int cut = ::ftruncate(fd, st.st_size);

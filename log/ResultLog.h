@@ -14,6 +14,11 @@
 // for every write. The day is chosen line by line, so lines after midnight go
 // to the next day's file.
 //
+// Only a regular file is written. Anything else in the file's place (a named
+// pipe, a socket, a device, a directory) counts as a file that cannot be
+// written: a pipe would hold the window until a reader came or read on, and a
+// device would swallow the lines.
+//
 // A line whose file cannot be opened or written at that moment (read-only or
 // missing directory, full disk, a directory in the file's place) is not lost:
 // it waits in memory with its own time and file, and waiting lines are written
