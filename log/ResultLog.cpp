@@ -8,42 +8,64 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-int OpenForAppend(const std::string& path)
+// Opens the file for appending and locks it against the other writers, or
+// gives -1. Only a regular file is taken. O_NONBLOCK keeps a named pipe without
+// a reader from holding the open; O_NOCTTY keeps a terminal in the file's place
+// from becoming the program's.
+int OpenLocked(const std::string& path)
 {
-    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-}
-
-// Appends all of bytes or nothing, and closes the file: a full disk can take
-// part of a write, and the lines are to be written again whole later.
-bool AppendAndClose(int fd, std::string_view bytes)
-{
+    const int fd = ::open(
+        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+    if (fd < 0)
+        return -1;
     struct stat st
     { };
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// As much of bytes as the file takes now; how much that was.
+std::size_t WriteSome(int fd, std::string_view bytes)
+{
     std::size_t done = 0;
-    bool ok = true;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            ok = false;
+        if (n <= 0)
             break;
-        }
         done += static_cast<std::size_t>(n);
     }
-    if (!ok && done > 0 && regular) {
-        // Best effort: should the cut fail as well, the part stays in front of
-        // the whole lines written later.
-        [[maybe_unused]] const int cut = ::ftruncate(fd, st.st_size);
-    }
-    ::close(fd);
-    return ok;
+    return done;
+}
+
+// Appends bytes to a locked file whole, or not at all: a full disk can take
+// part of a write, and that part is cut off again, so that the lines can be
+// written whole later. Returns how many bytes stay in the file, which is part
+// of them only where the cut failed too.
+std::size_t AppendWhole(int fd, std::string_view bytes)
+{
+    struct stat st
+    { };
+    if (::fstat(fd, &st) != 0)
+        return 0;
+    const std::size_t done = WriteSome(fd, bytes);
+    if (done == 0 || done == bytes.size())
+        return done;
+    // The lock keeps the other writers out, so everything past the size the
+    // file had is this write's own.
+    if (::ftruncate(fd, st.st_size) == 0)
+        return 0;
+    return done;
 }
 
 std::tm LocalTime(std::time_t t)
@@ -67,6 +89,9 @@ ResultLog::ResultLog(std::string directory, Clock clock, std::size_t maxQueuedLi
 ResultLog::~ResultLog()
 {
     Flush();
+    // The part of a cut line stays as it is; the lock goes with the file.
+    if (cut_)
+        ::close(cut_->fd);
 }
 
 void ResultLog::WriteResultLog(std::string_view name, std::int32_t result)
@@ -85,33 +110,89 @@ void ResultLog::WriteResultLog(std::string_view name, std::int32_t result)
 
 bool ResultLog::Flush()
 {
+    FinishCutLine();
     std::vector<std::string> files;
     for (const auto& [file, count] : queuedPerFile_)
         files.push_back(file);
     for (const std::string& file : files)
         WriteFile(file);
-    return queue_.empty();
+    return queue_.empty() && !cut_;
+}
+
+std::string ResultLog::Bytes(const Line& line)
+{
+    if (line.droppedBefore == 0)
+        return line.text;
+    std::string bytes = FormatDroppedLinesLine(line.localTime, line.droppedBefore);
+    bytes += line.text;
+    return bytes;
 }
 
 bool ResultLog::WriteFile(const std::string& file)
 {
+    // The file's lines follow the rest of its cut line.
+    if (cut_ && cut_->file == file)
+        return false;
     // Open before collecting the lines: while a file stays unwritable, every
     // new result tries it again, and the queue may be long.
-    const int fd = OpenForAppend(directory_ + "/" + file);
+    const int fd = OpenLocked(directory_ + "/" + file);
     if (fd < 0)
         return false;
     std::string bytes;
     for (const Line& line : queue_) {
-        if (line.file != file)
-            continue;
-        if (line.droppedBefore > 0)
-            bytes += FormatDroppedLinesLine(line.localTime, line.droppedBefore);
-        bytes += line.text;
+        if (line.file == file)
+            bytes += Bytes(line);
     }
-    if (!AppendAndClose(fd, bytes))
+    const std::size_t written = AppendWhole(fd, bytes);
+    if (written == bytes.size()) {
+        ::close(fd);
+        std::erase_if(queue_, [&file](const Line& line) { return line.file == file; });
+        queuedPerFile_.erase(file);
+        return true;
+    }
+    if (written == 0) {
+        ::close(fd);
         return false;
-    std::erase_if(queue_, [&file](const Line& line) { return line.file == file; });
-    queuedPerFile_.erase(file);
+    }
+    KeepCutLine(file, fd, written);
+    return false;
+}
+
+void ResultLog::KeepCutLine(const std::string& file, int fd, std::size_t written)
+{
+    std::string rest;
+    std::size_t gone = 0;
+    for (auto it = queue_.begin(); it != queue_.end() && written > 0;) {
+        if (it->file != file) {
+            ++it;
+            continue;
+        }
+        const std::string bytes = Bytes(*it);
+        if (written < bytes.size())
+            rest = bytes.substr(written);
+        written -= std::min(written, bytes.size());
+        it = queue_.erase(it);
+        ++gone;
+    }
+    if ((queuedPerFile_[file] -= gone) == 0)
+        queuedPerFile_.erase(file);
+    if (rest.empty()) {
+        // The write ended between two lines: none is cut.
+        ::close(fd);
+        return;
+    }
+    cut_ = CutLine {file, fd, std::move(rest)};
+}
+
+bool ResultLog::FinishCutLine()
+{
+    if (!cut_)
+        return true;
+    cut_->rest.erase(0, WriteSome(cut_->fd, cut_->rest));
+    if (!cut_->rest.empty())
+        return false;
+    ::close(cut_->fd);
+    cut_.reset();
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,8 +15,19 @@
 // for every write. The day is chosen line by line, so lines after midnight go
 // to the next day's file.
 //
+// Only a regular file is written. Anything else in the file's place (a named
+// pipe, a socket, a device, a directory) counts as a file that cannot be
+// written: a pipe would hold the window until a reader came or read on, and a
+// device would swallow the lines.
+//
+// Several logs, in one process or in several, may append to the same file: each
+// append, and the repair of a write the disk cut short, happens under an
+// exclusive advisory lock (flock) on the file, so that lines are neither cut
+// nor mixed nor lost. A lock held by another writer is not waited for.
+//
 // A line whose file cannot be opened or written at that moment (read-only or
-// missing directory, full disk, a directory in the file's place) is not lost:
+// missing directory, full disk, a directory in the file's place, another
+// writer's lock) is not lost:
 // it waits in memory with its own time and file, and waiting lines are written
 // first, in order, as soon as their file can be written again. Files do not
 // wait for each other, but the lines of one file are never reordered. At most
@@ -44,7 +56,8 @@ public:
     // nothing waits any more.
     bool Flush();
 
-    std::size_t QueuedLines() const { return queue_.size(); }
+    // The lines that wait, a cut line whose rest waits included.
+    std::size_t QueuedLines() const { return queue_.size() + (cut_ ? 1 : 0); }
 
 private:
     struct Line
@@ -55,7 +68,21 @@ private:
         std::tm localTime {};
     };
 
+    // A write cut short whose part could not be cut off again: the file stays
+    // open and locked, so that no other writer appends behind the part, until
+    // the rest of the line is written.
+    struct CutLine
+    {
+        std::string file;
+        int fd = -1;
+        std::string rest;
+    };
+
+    // The line as it goes into the file, the note on dropped lines included.
+    static std::string Bytes(const Line& line);
     bool WriteFile(const std::string& file);
+    bool FinishCutLine();
+    void KeepCutLine(const std::string& file, int fd, std::size_t written);
     void DropOldest();
 
     std::string directory_;
@@ -63,4 +90,5 @@ private:
     std::size_t maxQueuedLines_;
     std::deque<Line> queue_;
     std::map<std::string, std::size_t> queuedPerFile_;
+    std::optional<CutLine> cut_;
 };

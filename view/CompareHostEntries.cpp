@@ -23,8 +23,8 @@ int CompareDescription(const HostEntry& a, const HostEntry& b)
 
 int CompareResult(const HostEntry& a, const HostEntry& b, bool ascending)
 {
-    // A probe worker may store a new result while the list sorts: read each
-    // value once so that one answer is based on one value.
+    // Only the window thread writes `result`, and the list sorts on that
+    // thread too: no value changes during a sort, and relaxed loads suffice.
     const auto ra = static_cast<std::uint32_t>(a.result.load(std::memory_order_relaxed));
     const auto rb = static_cast<std::uint32_t>(b.result.load(std::memory_order_relaxed));
     if (ra < rb)
@@ -38,6 +38,9 @@ int CompareResult(const HostEntry& a, const HostEntry& b, bool ascending)
 
 int CompareHostEntries(ItemData first, ItemData second, ItemData key)
 {
+    // A row whose entry is gone has no fields to compare; it goes last.
+    if (first == 0 || second == 0)
+        return (first == 0) - (second == 0);
     const auto& a = *reinterpret_cast<const HostEntry*>(first);
     const auto& b = *reinterpret_cast<const HostEntry*>(second);
     switch (key) {

@@ -1,5 +1,5 @@
-// The result log's folder stops taking writes for a while and then takes them
-// again, with the real window logging results as they change.
+// The result log's folder, or its file, stops taking writes for a while and
+// then takes them again, with the real window logging results as they change.
 
 #include "app/MainFrame.h"
 #include "hosts/HostEntry.h"
@@ -17,14 +17,24 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
 #include <ctime>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -54,15 +64,11 @@ std::string Line(std::time_t t, const std::string& host, std::int32_t value)
     return line + (value < 0 ? "N/A" : std::to_string(value) + " ms") + "\n";
 }
 
-class LogFolder : public ::testing::Test
+class LoggingWindow : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        if (geteuid() != 0)
-            GTEST_SKIP() << "needs root to make a folder unwritable for everyone";
-        if (!SetImmutable(dir.path(), true) || !SetImmutable(dir.path(), false))
-            GTEST_SKIP() << "the file system of " << dir.path() << " has no immutable attribute";
         dir.write("kelvoran.ini", "[G]\n127.0.0.1 one\n127.0.0.2 two\n");
         services.tick = clock.Source();
         services.echo = echo.Function();
@@ -75,13 +81,6 @@ protected:
         noon.tm_min = 0;
         noon.tm_sec = 0;
         *wallClock = std::mktime(&noon);
-    }
-
-    void TearDown() override
-    {
-        // Whatever happened, the folder must be removable again.
-        SetImmutable(dir.file(DailyLogName(*wallClock)), false);
-        SetImmutable(dir.path(), false);
     }
 
     // One probe of every host with these results, handled by the window; the
@@ -111,6 +110,70 @@ protected:
     CMainFrame::Services services;
     std::shared_ptr<std::atomic<std::time_t>> wallClock
         = std::make_shared<std::atomic<std::time_t>>(0);
+};
+
+class LogFolder : public LoggingWindow
+{
+protected:
+    void SetUp() override
+    {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "needs root to make a folder unwritable for everyone";
+        if (!SetImmutable(dir.path(), true) || !SetImmutable(dir.path(), false))
+            GTEST_SKIP() << "the file system of " << dir.path() << " has no immutable attribute";
+        LoggingWindow::SetUp();
+    }
+
+    void TearDown() override
+    {
+        // Whatever happened, the folder must be removable again.
+        SetImmutable(dir.file(DailyLogName(*wallClock)), false);
+        SetImmutable(dir.path(), false);
+    }
+};
+
+// Should the window wait in the open of a named pipe after all, a reader comes
+// after a few seconds and takes what is written, so that the test fails
+// instead of hanging.
+class PipeRescue
+{
+public:
+    explicit PipeRescue(std::string path)
+        : thread_([this, path = std::move(path)] { Run(path); })
+    { }
+    ~PipeRescue()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        stopped_.notify_all();
+        thread_.join();
+    }
+    bool came() const { return came_; }
+
+private:
+    void Run(const std::string& path)
+    {
+        std::unique_lock lock(mutex_);
+        if (stopped_.wait_for(
+                lock, std::chrono::seconds(3 * KELVORAN_SLOWDOWN), [this] { return stop_; }))
+            return;
+        came_ = true;
+        const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        char buffer[4096];
+        while (!stopped_.wait_for(lock, std::chrono::milliseconds(10), [this] { return stop_; })) {
+            while (fd >= 0 && read(fd, buffer, sizeof buffer) > 0) { }
+        }
+        if (fd >= 0)
+            close(fd);
+    }
+
+    std::mutex mutex_;
+    std::condition_variable stopped_;
+    bool stop_ = false;
+    std::atomic<bool> came_ {false};
+    std::thread thread_;
 };
 
 } // namespace
@@ -189,4 +252,88 @@ TEST_F(LogFolder, LinesWaitingForALockedFolderAreWrittenWhenItOpensWithoutANewRe
     EXPECT_EQ(ReadWholeFile(LogFile()),
         Line(first, "127.0.0.1", -1) + Line(first + 1, "127.0.0.1", 6)
             + Line(first + 2, "127.0.0.2", -1));
+}
+
+// Something that is not a regular file in the log's place, one after another:
+// lines wait for a regular file as they do for a locked folder, and meanwhile
+// the window goes on probing and answers its menu at once. A pipe must not
+// hold it in the open (nobody reads) or in a write (the reader never reads),
+// and neither the pipe nor a device may take the lines away.
+TEST_F(LoggingWindow, APipeASocketADeviceOrAFolderInTheLogsPlaceHoldTheLinesNotTheWindow)
+{
+    FrameDriver f(services);
+    f.ChooseGroup("G");
+    QAction* fullLog = f->CommandAction(ID_FULL_LOG);
+    fullLog->trigger();
+    const std::string file = LogFile();
+    int reader = -1;
+    int socketFd = -1;
+    const std::vector<std::pair<const char*, std::function<void()>>> places {
+        {"a named pipe nobody reads", [&] { ASSERT_EQ(mkfifo(file.c_str(), 0600), 0); }},
+        {"a named pipe whose reader reads nothing",
+            [&] {
+                reader = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+                ASSERT_GE(reader, 0);
+            }},
+        {"a socket",
+            [&] {
+                char byte = 0;
+                EXPECT_LE(read(reader, &byte, 1), 0) << "lines went into the pipe";
+                close(reader);
+                unlink(file.c_str());
+                socketFd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+                sockaddr_un address {};
+                address.sun_family = AF_UNIX;
+                ASSERT_LT(file.size(), sizeof address.sun_path);
+                std::memcpy(address.sun_path, file.c_str(), file.size() + 1);
+                ASSERT_EQ(
+                    bind(socketFd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+            }},
+        {"a device",
+            [&] {
+                close(socketFd);
+                unlink(file.c_str());
+                ASSERT_EQ(symlink("/dev/null", file.c_str()), 0);
+            }},
+        {"a folder",
+            [&] {
+                unlink(file.c_str());
+                ASSERT_EQ(mkdir(file.c_str(), 0700), 0);
+            }},
+    };
+
+    const auto within = std::chrono::milliseconds(1000 * KELVORAN_SLOWDOWN);
+    std::vector<std::vector<std::string>> rounds;
+    std::int32_t value = 0;
+    for (const auto& [what, make] : places) {
+        SCOPED_TRACE(what);
+        make();
+        if (HasFatalFailure())
+            return;
+        PipeRescue rescue(file);
+        for (int i = 0; i < 2; ++i) {
+            ++value;
+            rounds.push_back(
+                {Line(*wallClock, "127.0.0.1", value), Line(*wallClock, "127.0.0.2", value + 100)});
+            const auto start = std::chrono::steady_clock::now();
+            Round(f, value, value + 100);
+            EXPECT_LT(std::chrono::steady_clock::now() - start, within) << "round " << i;
+        }
+        // Full log off and on again, each chosen through the event queue.
+        for (const bool on : {false, true}) {
+            QMetaObject::invokeMethod(fullLog, &QAction::trigger, Qt::QueuedConnection);
+            EXPECT_TRUE(WaitUntil([&] { return f.ShownTitle().starts_with("[*]") == on; },
+                static_cast<int>(within.count())))
+                << "Full log did not turn " << (on ? "on" : "off");
+        }
+        EXPECT_FALSE(rescue.came()) << "the window waited on the pipe";
+    }
+    ASSERT_EQ(rmdir(file.c_str()), 0);
+    // The timer writes them; no new result is needed.
+    std::size_t expected = 0;
+    for (const auto& round : rounds)
+        expected += round[0].size() + round[1].size();
+    EXPECT_TRUE(WaitUntil(
+        [&] { return ReadWholeFile(file).size() >= expected; }, 2000 * KELVORAN_SLOWDOWN));
+    ExpectRounds(ReadWholeFile(file), rounds);
 }

@@ -6,13 +6,25 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <sstream>
+#include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -267,6 +279,196 @@ TEST_F(ResultLogFile, APartlyWrittenLineIsCutOffAndWrittenAgainWhole)
     ++now_;
     log.WriteResultLog("10.0.0.3", 4);
     EXPECT_EQ(In(kDay1), first + Line("09:05:04", "10.0.0.2", 3) + Line("09:05:05", "10.0.0.3", 4));
+}
+
+// The append-only attribute lets nobody, root included, cut a file shorter.
+bool SetAppendOnly(const std::string& path, bool on)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (done) {
+        flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+        done = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    close(fd);
+    return done;
+}
+
+// Where the part of a cut line cannot be cut off again, its rest follows it
+// before any other writer's line.
+TEST_F(ResultLogFile, ALineCutForGoodIsFinishedBeforeAnotherWriterAppends)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to make the file append-only";
+    const std::string first = Line("09:05:03", "10.0.0.1", 12);
+    auto log = MakeLog(dir_.path());
+    auto other = MakeLog(dir_.path());
+    log.WriteResultLog("10.0.0.1", 12);
+    if (!SetAppendOnly(dir_.file(kDay1), true))
+        GTEST_SKIP() << "the file system of " << dir_.path() << " has no append-only attribute";
+
+    rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tight = old;
+    tight.rlim_cur = first.size() + 10;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    ++now_;
+    log.WriteResultLog("10.0.0.2", 3);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    other.WriteResultLog("10.0.0.9", 1);
+    EXPECT_EQ(other.QueuedLines(), 1u);
+    EXPECT_TRUE(log.Flush());
+    EXPECT_TRUE(other.Flush());
+    SetAppendOnly(dir_.file(kDay1), false);
+    EXPECT_EQ(In(kDay1), first + Line("09:05:04", "10.0.0.2", 3) + Line("09:05:04", "10.0.0.9", 1));
+}
+
+// A tmpfs of its own, mounted for one test and detached afterwards.
+class SmallFileSystem
+{
+public:
+    SmallFileSystem(std::string path, std::size_t bytes)
+        : path_(std::move(path))
+    {
+        fs::create_directory(path_);
+        const std::string options = "size=" + std::to_string(bytes) + ",mode=0700";
+        if (mount("kelvoran-test", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC,
+                options.c_str())
+            != 0)
+            error_ = std::strerror(errno);
+    }
+    ~SmallFileSystem()
+    {
+        if (error_.empty())
+            umount2(path_.c_str(), MNT_DETACH);
+    }
+    const std::string& error() const { return error_; }
+    std::uint64_t FreeBytes() const
+    {
+        struct statvfs st
+        { };
+        return statvfs(path_.c_str(), &st) == 0 ? st.f_bavail * st.f_frsize : 0;
+    }
+
+private:
+    std::string path_;
+    std::string error_;
+};
+
+// One of the writers, in a process of its own: `count` results of `host`, one
+// a millisecond, then until the end of its time to have the rest written.
+// Exit status 0 when all was written after some lines had to wait, 2 when none
+// ever waited, 1 when lines still wait.
+[[noreturn]] void RunWriter(
+    const std::string& directory, const char* host, int count, std::time_t now)
+{
+    using namespace std::chrono;
+    bool waited = false;
+    {
+        ResultLog log(directory, [now] { return now; });
+        for (int i = 0; i < count; ++i) {
+            const auto due = steady_clock::now() + milliseconds(1);
+            log.WriteResultLog(host, i);
+            waited = waited || log.QueuedLines() > 0;
+            // Lines that wait are tried again and again, as a busy window
+            // would, so that the writers meet at the edge of the full disk.
+            while (steady_clock::now() < due) {
+                if (log.Flush())
+                    std::this_thread::sleep_until(due);
+            }
+        }
+        const auto deadline = steady_clock::now() + seconds(20 * KELVORAN_SLOWDOWN);
+        while (!log.Flush() && steady_clock::now() < deadline)
+            std::this_thread::sleep_for(microseconds(100));
+        if (log.QueuedLines() > 0)
+            _exit(1);
+    }
+    _exit(waited ? 0 : 2);
+}
+
+// Two processes log into the same day's file on a file system that runs full
+// and then gets its room back a page at a time while both still write: writes
+// are cut short again and again, with the other writer appending around them.
+TEST_F(ResultLogFile, TwoWritersOnAFileSystemRunningFullKeepEveryLineWholeAndLoseNone)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount a small file system";
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::string small = dir_.file("small");
+    SmallFileSystem mounted(small, 8 * page);
+    if (!mounted.error().empty())
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << mounted.error();
+    // Two pages of room for the log, which needs five for all the lines.
+    std::vector<std::string> fillers;
+    for (int i = 0; i < 6; ++i) {
+        fillers.push_back(small + "/filler" + std::to_string(i));
+        std::ofstream(fillers.back()) << 'x';
+    }
+
+    constexpr int kLines = 300;
+    const char* hosts[] = {"writer-a", "writer-b"};
+    std::vector<pid_t> writers;
+    for (const char* host : hosts) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0)
+            RunWriter(small, host, kLines, now_);
+        writers.push_back(pid);
+    }
+    // Room comes back a page at a time, more slowly than the writers fill it.
+    const std::string file = small + "/" + kDay1;
+    const auto size = [&file] {
+        std::error_code ec;
+        const std::uintmax_t bytes = fs::file_size(file, ec);
+        return ec ? 0 : bytes;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (size() + 64 < 2 * page && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(mounted.FreeBytes(), 0u) << "the file system never ran full";
+    for (const std::string& filler : fillers) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        fs::remove(filler);
+    }
+    std::vector<int> statuses;
+    for (const pid_t pid : writers) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+        statuses.push_back(WEXITSTATUS(status));
+    }
+    EXPECT_NE(statuses[0], 1) << "lines of the first writer still waited at its end";
+    EXPECT_NE(statuses[1], 1) << "lines of the second writer still waited at its end";
+    EXPECT_TRUE(statuses[0] == 0 || statuses[1] == 0) << "no line ever had to wait";
+
+    // Each line is the next one of one of the writers.
+    const std::string written = ReadWholeFile(file);
+    std::map<std::string, int> next {{hosts[0], 0}, {hosts[1], 0}};
+    std::istringstream in(written);
+    std::vector<std::string> wrong;
+    for (std::string line; std::getline(in, line);) {
+        line += '\n';
+        bool expected = false;
+        for (auto& [host, i] : next) {
+            if (!expected && i < kLines && line == Line("09:05:03", host.c_str(), i)) {
+                ++i;
+                expected = true;
+            }
+        }
+        if (!expected)
+            wrong.push_back(line);
+    }
+    EXPECT_TRUE(written.empty() || written.back() == '\n') << "the file ends in a cut line";
+    EXPECT_TRUE(wrong.empty()) << wrong.size() << " lines cut, mixed or out of order, the first: "
+                               << (wrong.empty() ? "" : wrong.front());
+    for (const auto& [host, i] : next)
+        EXPECT_EQ(i, kLines) << "lines of " << host << " missing from " << i;
 }
 
 TEST_F(ResultLogFile, AFullQueueDropsTheOldestAndSaysHowMany)

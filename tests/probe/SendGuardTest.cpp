@@ -1,9 +1,11 @@
 // Test programs are linked so that they cannot send anywhere but loopback and
-// the namespace test hosts. Proven here through the echo layer itself, in a
-// network namespace with nothing in it, so that even a guard that failed to
-// hold could not reach a network.
+// the namespace test hosts, nor ask a name server off the machine. Proven here
+// through the echo layer and the name lookup themselves, in a network
+// namespace with nothing in it, so that even a guard that failed to hold
+// could not reach a network.
 
 #include "tests/support/SendGuard.h"
+#include "tests/support/DnsGuard.h"
 
 #include "probe/IcmpProbe.h"
 #include "probe/SocketEchoLayer.h"
@@ -11,8 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <sched.h>
 #include <unistd.h>
+
+#include <string>
 
 namespace {
 
@@ -46,6 +51,36 @@ TEST(SendGuard, AProbeOutsideTheTestRangesEndsTheProgramBeforeItSends)
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(ProbeOutsideTheTestRanges(), testing::KilledBySignal(SIGABRT),
         "send guard: refused to send to 192\\.0\\.2\\.1");
+}
+
+// In the death-test process: alone, with a resolv.conf that names `server`
+// and this namespace taken for the machine's. Exit status 0 would mean the
+// query went through to the kernel (and, in here, no further).
+void LookUpThrough(const std::string& server)
+{
+    const std::string resolver = "nameserver " + server + "\n";
+    if (!LeaveEveryNameServerBehind(resolver.c_str(), "hosts: files dns\n"))
+        _exit(91);
+    TreatThisNetworkNamespaceAsTheMachines();
+    addrinfo hints {};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    const int failed = getaddrinfo("guard-test.invalid", nullptr, &hints, &found);
+    _exit(failed != 0 ? 0 : 92);
+}
+
+TEST(DnsGuard, AQueryToANameServerOffTheMachineEndsTheProgramBeforeItSends)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root for namespaces of its own";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(LookUpThrough("192.0.2.53"), testing::KilledBySignal(SIGABRT),
+        "DNS guard: refused a DNS query from the machine's network namespace to 192\\.0\\.2\\.53");
+    EXPECT_EXIT(LookUpThrough("2001:db8::53"), testing::KilledBySignal(SIGABRT),
+        "DNS guard: refused a DNS query .* to 2001:db8::53");
+    // A name server on loopback may be asked; the lookup fails, as nothing
+    // listens there.
+    EXPECT_EXIT(LookUpThrough("127.0.0.1"), testing::ExitedWithCode(0), "");
 }
 
 TEST(SendGuard, LetsLoopbackProbesThrough)

@@ -1,17 +1,25 @@
 #include "tests/support/NetnsLab.h"
 
+#include "tests/support/DnsGuard.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <poll.h>
 
 namespace {
@@ -261,4 +269,73 @@ bool NetnsLab::SetPingGroupRange(bool open)
 {
     return WriteSysctl(
         prober, "/proc/sys/net/ipv4/ping_group_range", open ? "0 2147483647" : "1 0");
+}
+
+namespace {
+
+constexpr const char* kWithoutNameServer = "KELVORAN_WITHOUT_NAME_SERVER";
+constexpr const char* kResolverConfig
+    = "# kelvoran test: no name server can be reached from here\nnameserver 127.0.0.1\n";
+constexpr int kCannotIsolate = 77;
+
+bool SameNamespace(const char* a, const char* b)
+{
+    struct stat sa
+    { };
+    struct stat sb
+    { };
+    return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev
+        && sa.st_ino == sb.st_ino;
+}
+
+void Skip(const std::string& why)
+{
+    GTEST_SKIP() << why;
+}
+
+[[noreturn]] void ExecWithoutNameServer(char* const* argv, char* const* envp)
+{
+    if (!LeaveEveryNameServerBehind(kResolverConfig, "hosts: files dns\n"))
+        _exit(kCannotIsolate);
+    execve(argv[0], argv, envp);
+    _exit(127);
+}
+
+} // namespace
+
+bool InProcessWithoutNameServer()
+{
+    if (std::getenv(kWithoutNameServer) != nullptr) {
+        const bool isolated = !SameNamespace("/proc/self/ns/net", "/proc/1/ns/net")
+            && ReadWholeFile("/etc/resolv.conf") == kResolverConfig;
+        EXPECT_TRUE(isolated) << kWithoutNameServer << " is set, but this process is not alone";
+        return isolated;
+    }
+    if (geteuid() != 0) {
+        Skip("needs root for namespaces of its own, where no name server can be reached");
+        return false;
+    }
+
+    // Everything the child needs is made before the fork: after it, in a
+    // process with threads, only system calls are safe until the exec.
+    const testing::TestInfo& test = *testing::UnitTest::GetInstance()->current_test_info();
+    std::vector<std::string> args {std::filesystem::read_symlink("/proc/self/exe").string(),
+        std::string("--gtest_filter=") + test.test_suite_name() + "." + test.name()};
+    std::vector<std::string> environment {std::string(kWithoutNameServer) + "=1"};
+    for (char** e = environ; *e != nullptr; ++e)
+        environment.emplace_back(*e);
+    std::vector<char*> argv = Argv(args);
+    std::vector<char*> envp = Argv(environment);
+
+    const pid_t pid = fork();
+    if (pid == 0)
+        ExecWithoutNameServer(argv.data(), envp.data());
+    int status = 0;
+    const bool waited = pid > 0 && waitpid(pid, &status, 0) == pid;
+    if (waited && WIFEXITED(status) && WEXITSTATUS(status) == kCannotIsolate)
+        Skip("this machine does not let a process have namespaces of its own");
+    else if (!waited || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        ADD_FAILURE() << "the test failed in its process without a name server (status " << status
+                      << "; its output is above)";
+    return false;
 }

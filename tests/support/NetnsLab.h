@@ -42,3 +42,17 @@ private:
     int previousNamespace = -1;
     int testHostPid = -1;
 };
+
+// For a test that needs a name lookup to fail, wherever it runs: true in a
+// process of its own started for the current test, in which no lookup can
+// reach a name server (LeaveEveryNameServerBehind in DnsGuard.h, with a
+// resolv.conf that names only 127.0.0.1 and an nsswitch.conf that asks only
+// files and dns): not over the network, whatever the machine's resolv.conf
+// names, nor through a local name service's socket. A thread moved into a
+// namespace of its own would still read the machine's files and reach such
+// sockets. In the test's own process this runs the test there and returns
+// false, with a failure there reported as the test's, or with the test
+// skipped where no such process can be made (not root).
+//   if (!InProcessWithoutNameServer())
+//       return;
+bool InProcessWithoutNameServer();

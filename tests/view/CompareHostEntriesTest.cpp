@@ -26,10 +26,13 @@ struct Fields
     const char* address = "0.0.0.0";
     std::int32_t result = kResultNotProbed;
     std::string description;
+    bool missing = false; // a row whose entry is gone: null item data
 };
 
 std::unique_ptr<HostEntry> MakeEntry(const Fields& f)
 {
+    if (f.missing)
+        return nullptr;
     auto e = std::make_unique<HostEntry>();
     e->order = f.order;
     e->address = Ip(f.address);
@@ -56,9 +59,16 @@ Fields Description(const char* description)
     return Fields {0, "0.0.0.0", kResultNotProbed, description};
 }
 
-ItemData Item(const HostEntry& e)
+Fields Missing()
 {
-    return reinterpret_cast<ItemData>(&e);
+    Fields f;
+    f.missing = true;
+    return f;
+}
+
+ItemData Item(const HostEntry* e)
+{
+    return reinterpret_cast<ItemData>(e);
 }
 
 int Sign(int v)
@@ -88,7 +98,7 @@ TEST_P(CompareHostEntriesTable, Answers)
     const CompareRow& row = GetParam();
     const auto a = MakeEntry(row.a);
     const auto b = MakeEntry(row.b);
-    const int got = CompareHostEntries(Item(*a), Item(*b), row.key);
+    const int got = CompareHostEntries(Item(a.get()), Item(b.get()), row.key);
     if (row.key == 3 || row.key == -3)
         EXPECT_EQ(Sign(got), row.expected); // byte comparison: only the sign is meant
     else
@@ -143,6 +153,17 @@ const CompareRow kCompareRows[] = {
     {"unknown key 4", 4, Result(1, 1), Result(2, 2), 0},
     {"unknown key -4", -4, Order(1), Order(2), 0},
     {"unknown key 2 + 2^32, not cut to 2", (ItemData(1) << 32) + 2, Result(1), Result(2), 0},
+
+    {"missing entry after every order", 0, Missing(), Order(-5), 1},
+    {"missing entry after every address", 1, Address("255.255.255.255"), Missing(), -1},
+    {"missing entry after every address descending", -1, Missing(), Address("0.0.0.0"), 1},
+    {"missing entry after no reply", 2, Result(kResultNoReply), Missing(), -1},
+    {"missing entry after no reply descending", -2, Missing(), Result(kResultNoReply), 1},
+    {"missing entry after every description", 3, Description("\xff"), Missing(), -1},
+    {"missing entry after every description descending", -3, Missing(), Description(""), 1},
+    {"missing entry after all under an unknown key", 4, Missing(), Order(1), 1},
+    {"two missing entries are equal", 0, Missing(), Missing(), 0},
+    {"two missing entries are equal descending", -2, Missing(), Missing(), 0},
 };
 // clang-format on
 
@@ -162,7 +183,7 @@ protected:
         Fields numbered = f;
         numbered.order = static_cast<std::int32_t>(entries_.size());
         entries_.push_back(MakeEntry(numbered));
-        items_.push_back(Item(*entries_.back()));
+        items_.push_back(Item(entries_.back().get()));
     }
 
     void Sort(ItemData key)
