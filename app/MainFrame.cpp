@@ -281,7 +281,7 @@ std::intptr_t CMainFrame::OnUserMessage(std::uint32_t code, std::intptr_t param)
         if (entry == nullptr)
             return 0;
         hostList->ShowResult(*entry);
-        const std::int32_t result = entry->result.load();
+        const std::int32_t result = entry->result;
         if (ShouldWriteResultLog(logMode, entry->prevResult, result))
             resultLog_->WriteResultLog(entry->name, result);
         entry->prevResult = result;

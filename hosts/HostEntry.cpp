@@ -1,5 +1,7 @@
 #include "hosts/HostEntry.h"
 
+#include <atomic>
+
 namespace {
 std::atomic<long> liveEntries {0};
 }

@@ -2,7 +2,6 @@
 
 #include "hosts/ResultValue.h"
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -18,7 +17,7 @@ struct HostEntry
     std::uint8_t busy = 0; // 1 while a probe worker runs for this host
     std::int32_t prevResult = kResultNotProbed; // result before the latest one
     std::uint32_t address = 0; // IPv4, network byte order
-    std::atomic<std::int32_t> result {kResultNotProbed}; // the latest result value
+    std::int32_t result = kResultNotProbed; // the latest result value
     std::string name; // dotted address, what is probed, shown and logged
     std::string description;
 };

@@ -113,7 +113,7 @@ void ProbeRunner::Deliver()
         // group loads happen: between the worker's test and this moment a
         // load may have freed the entry.
         if (result.entry != nullptr && result.generation == channel_->loadGeneration.load()) {
-            result.entry->result.store(result.value);
+            result.entry->result = result.value;
             onResult_(result.entry);
         } else {
             onResult_(nullptr);

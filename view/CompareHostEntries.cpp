@@ -23,10 +23,8 @@ int CompareDescription(const HostEntry& a, const HostEntry& b)
 
 int CompareResult(const HostEntry& a, const HostEntry& b, bool ascending)
 {
-    // Only the window thread writes `result`, and the list sorts on that
-    // thread too: no value changes during a sort, and relaxed loads suffice.
-    const auto ra = static_cast<std::uint32_t>(a.result.load(std::memory_order_relaxed));
-    const auto rb = static_cast<std::uint32_t>(b.result.load(std::memory_order_relaxed));
+    const auto ra = static_cast<std::uint32_t>(a.result);
+    const auto rb = static_cast<std::uint32_t>(b.result);
     if (ra < rb)
         return ascending ? -1 : 1;
     if (ra > rb)

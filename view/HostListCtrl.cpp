@@ -47,7 +47,7 @@ void CHostListCtrl::FitLastColumn(int clientWidth)
 
 void CHostListCtrl::ShowResult(const HostEntry& entry)
 {
-    const std::string text = ResultText(entry.result.load());
+    const std::string text = ResultText(entry.result);
     const int row = entry.row;
     SetItemText(row, 0, "");
     // A repeated time costs no more than the mark and this comparison.
@@ -73,7 +73,7 @@ std::uint32_t CHostListCtrl::GetRowTextColor(int row)
     // A row's entry is cleared while a group load frees the entries; such a
     // row may still be painted.
     const auto* entry = reinterpret_cast<const HostEntry*>(GetItemData(row));
-    if (entry != nullptr && entry->result.load(std::memory_order_relaxed) == kResultNoReply)
+    if (entry != nullptr && entry->result == kResultNoReply)
         return kNoReplyTextColor;
     return kTextColor;
 }

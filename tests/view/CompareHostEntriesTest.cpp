@@ -37,7 +37,7 @@ std::unique_ptr<HostEntry> MakeEntry(const Fields& f)
     e->order = f.order;
     e->address = Ip(f.address);
     e->name = f.address;
-    e->result.store(f.result, std::memory_order_relaxed);
+    e->result = f.result;
     e->description = f.description;
     return e;
 }
@@ -169,7 +169,7 @@ const CompareRow kCompareRows[] = {
 
 INSTANTIATE_TEST_SUITE_P(Keys, CompareHostEntriesTable, testing::ValuesIn(kCompareRows));
 
-const auto kResults = [](const HostEntry& e) { return e.result.load(); };
+const auto kResults = [](const HostEntry& e) { return e.result; };
 const auto kOrders = [](const HostEntry& e) { return e.order; };
 const auto kNames = [](const HostEntry& e) { return e.name; };
 const auto kDescriptions = [](const HostEntry& e) { return e.description; };

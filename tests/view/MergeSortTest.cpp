@@ -90,7 +90,7 @@ TEST(MergeSortHostEntries, ResultsChangingDuringSortByTime)
             std::uniform_int_distribution<std::int32_t> result(-2, 30);
             MergeSort(items, [&](ItemData a, ItemData b) {
                 if (!entries.empty())
-                    entries[rng() % entries.size()]->result.store(result(rng));
+                    entries[rng() % entries.size()]->result = result(rng);
                 return CompareHostEntries(a, b, key);
             });
             std::vector<ItemData> expected;
