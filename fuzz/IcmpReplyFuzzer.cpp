@@ -11,7 +11,9 @@
 //   9..12  sender that a datagram socket reports
 //   13     data size the judge expects
 //   14, 15 type and code of a queued error, which quotes the packet bytes
-// Checks the invariants that the probe relies on and traps when one breaks.
+// Checks the invariants that the probe relies on and traps when one breaks,
+// among them that the key the shared raw socket looks a packet up by names
+// the request that the classifier says the packet answers.
 #include "probe/EchoLayer.h"
 #include "probe/IcmpPacket.h"
 #include "probe/IcmpProbe.h"
@@ -21,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -167,6 +170,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const PacketClass c = ClassifyIcmpPacket(bytes, kind, from, tag);
     CheckClass(c, bytes, tag);
+    // The shared raw socket finds the waiting probe by this key before it
+    // judges the packet: whatever would answer the request must lead to it.
+    const std::optional<std::uint32_t> key = RawPacketEchoKey(bytes);
+    if (kind == IcmpSocketKind::Raw && c.verdict != PacketVerdict::NotOurs)
+        Check(key == (std::uint32_t {tag.identifier} << 16 | tag.sequence));
     if (built && (kind == IcmpSocketKind::Raw) == ((flags & kWithIpHeader) != 0)) {
         Check(c.verdict == PacketVerdict::Reply);
         Check(std::equal(c.data.begin(), c.data.end(), body.begin(), body.end()));

@@ -15,7 +15,8 @@ constexpr const char* kNoSocketMessage
       "\"0 2147483647\"), or give the program raw sockets with setcap cap_net_raw+p\n";
 
 // Never freed: probe threads are not joined and may still be sending while
-// the process exits.
+// the process exits, and the raw kind's shared socket and its reader thread
+// serve them to the end.
 const SocketEchoLayer* Loaded()
 {
     static const SocketEchoLayer* const echo = []() -> const SocketEchoLayer* {

@@ -154,6 +154,25 @@ PacketClass ClassifyIcmpPacket(std::span<const std::uint8_t> bytes, IcmpSocketKi
     return {PacketVerdict::Error, *status, source, {}};
 }
 
+std::optional<std::uint32_t> RawPacketEchoKey(std::span<const std::uint8_t> bytes)
+{
+    const std::optional<IpHeader> ip = ParseIpHeader(bytes);
+    if (!ip || ip->protocol != kProtocolIcmp || bytes.size() < ip->headerSize + kIcmpHeaderSize)
+        return std::nullopt;
+    std::span<const std::uint8_t> icmp = bytes.subspan(ip->headerSize);
+    if (icmp[0] != kEchoReply) {
+        if (!IcmpErrorStatus(icmp[0], icmp[1]))
+            return std::nullopt;
+        const std::span<const std::uint8_t> quoted = icmp.subspan(kIcmpHeaderSize);
+        const std::optional<IpHeader> inner = ParseIpHeader(quoted);
+        if (!inner || quoted.size() < inner->headerSize + kIcmpHeaderSize
+            || quoted[inner->headerSize] != kEchoRequest)
+            return std::nullopt;
+        icmp = quoted.subspan(inner->headerSize);
+    }
+    return std::uint32_t {Read16(icmp, 4)} << 16 | Read16(icmp, 6);
+}
+
 PacketClass ClassifyQueuedIcmpError(std::uint8_t type, std::uint8_t code,
     std::span<const std::uint8_t> quoted, std::uint32_t requestDestination, std::uint32_t offender,
     const EchoTag& tag)

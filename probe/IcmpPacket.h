@@ -53,6 +53,13 @@ std::optional<std::uint32_t> IcmpErrorStatus(std::uint8_t type, std::uint8_t cod
 PacketClass ClassifyIcmpPacket(std::span<const std::uint8_t> bytes, IcmpSocketKind kind,
     std::uint32_t sourceAddress, const EchoTag& tag);
 
+// Which request a packet read from a raw ICMP socket (IP header in front)
+// would answer: the identifier (high half) and sequence (low half) of an echo
+// reply, or of the echo request that an ICMP error quotes. Nothing for any
+// other packet. Only finds whom to ask: ClassifyIcmpPacket still judges the
+// packet in full against that request's tag. Safe on any bytes.
+std::optional<std::uint32_t> RawPacketEchoKey(std::span<const std::uint8_t> bytes);
+
 // Judges one ICMP error that a datagram socket queued for its request: the
 // type and code of the error, the bytes it quoted from the ICMP header of the
 // request on, the destination of that request and the sender of the error

@@ -3,12 +3,23 @@
 #include "probe/EchoLayer.h"
 #include "probe/IcmpSocketKind.h"
 
-// The echo layer on Linux ICMP sockets of one kind, one socket per handle.
-// Holds no state of its own, so one object serves any number of threads.
+#include <memory>
+
+class RawEchoSocket;
+
+// The echo layer on Linux ICMP sockets of one kind. Datagram sockets come one
+// per handle: the kernel already sorts their answers to them. Raw sockets see
+// every ICMP packet of the host, so all handles of the raw kind share one
+// socket (RawEchoSocket), opened by the first handle. One object serves any
+// number of threads at once.
 class SocketEchoLayer : public EchoLayer
 {
 public:
     explicit SocketEchoLayer(IcmpSocketKind kind);
+    // Only once no exchange is under way.
+    ~SocketEchoLayer() override;
+    SocketEchoLayer(const SocketEchoLayer&) = delete;
+    SocketEchoLayer& operator=(const SocketEchoLayer&) = delete;
 
     IcmpSocketKind Kind() const { return kind; }
 
@@ -18,4 +29,5 @@ public:
 
 private:
     IcmpSocketKind kind;
+    std::unique_ptr<RawEchoSocket> raw; // the raw kind's shared socket
 };

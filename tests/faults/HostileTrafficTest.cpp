@@ -178,8 +178,8 @@ TEST(HostileTraffic, AFloodOfUnrelatedIcmpChangesNoResultAndCostsLittleCpu)
             EXPECT_EQ(f.Text(row, 2), "N/A") << host;
         }
     }
-    // What reaches the program's sockets is thinned in the kernel; reading
-    // every flood packet on each of the twenty-odd waiting probes would take
-    // most of a core.
-    EXPECT_LT(cpuShare, 0.05 * KELVORAN_SLOWDOWN);
+    // What reaches the program's one raw socket is thinned in the kernel:
+    // about 0.5 % of a core here; reading every flood packet would take some
+    // 6 %, and a socket per waiting probe, each reading them all, most of one.
+    EXPECT_LT(cpuShare, 0.025 * KELVORAN_SLOWDOWN);
 }

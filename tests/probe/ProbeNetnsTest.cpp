@@ -42,6 +42,8 @@ const std::vector<std::string> kTestHosts {
     "198.18.0.21=hops:10",
     "198.18.0.22=noise",
     "198.18.0.23=badsum",
+    "198.18.0.30=delay:40",
+    "198.18.0.31=delay:80",
 };
 
 constexpr ProbeReply kUntouched {0xdeadbeef, 0xdeadbeef};
@@ -219,6 +221,20 @@ TEST_P(ProbeKindTest, IcmpErrorsEndTheWaitAtOnce)
         });
 }
 
+// The answer to a probe that gave up comes while the next probe to the same
+// host waits: it must reach nobody, so the next probe's time is its own.
+TEST_P(ProbeKindTest, AnAnswerAfterItsTimeoutReachesNobody)
+{
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const Outcome late = Probe(&*echo, "198.18.0.11", 10, 60, 32);
+        EXPECT_EQ(late.status, IP_REQ_TIMED_OUT);
+        const Outcome next = Probe(&*echo, "198.18.0.11", 10, 3000, 32);
+        ASSERT_EQ(next.result, 1) << "status " << next.status;
+        EXPECT_GE(next.reply.roundTripTime, 150u);
+    }
+}
+
 TEST_P(ProbeKindTest, WhatIsNotTheAnswerIsWaitedOutToTheTimeout)
 {
     ExpectFailures(*echo,
@@ -307,26 +323,33 @@ TEST_P(ProbeKindTest, HostTextsThatCannotBeProbedFailBeforeWaiting)
 struct Expected
 {
     const char* host;
+    std::uint8_t ttl;
     std::uint32_t status;
     std::uint32_t minRtt;
     std::uint32_t maxRtt;
 };
 
 // Probes on 200 threads released at the same moment, as the scheduler starts
-// them when a whole group falls due; every one must get its own answer. The
-// lower bounds tell answers apart; the upper ones leave room for 200 threads
-// on a small, busy machine.
+// them when a whole group falls due; every one must get its own answer. Each
+// asks for its own number of bytes, so an answer handed to another probe
+// fails it; probes to one host with a TTL too short for it get its ICMP error,
+// the others its answers. The lower bounds tell the delays apart; the upper
+// ones leave room for 200 threads on a small, busy machine.
 void ProbeTogether(const EchoLayer* echo)
 {
     const Expected targets[] = {
-        {"127.0.0.1", IP_SUCCESS, 0, 1500},
-        {"198.18.0.10", IP_SUCCESS, 0, 1500},
-        {"198.18.0.11", IP_SUCCESS, 150, 1650},
-        {"198.18.0.13", ERROR_UNEXP_NET_ERR, 0, 0},
-        {"198.18.0.15", IP_SUCCESS, 0, 1500},
-        {"198.18.0.17", IP_DEST_HOST_UNREACHABLE, 0, 0},
-        {"198.18.0.20", IP_TTL_EXPIRED_TRANSIT, 0, 0},
-        {"198.18.0.22", IP_SUCCESS, 20, 1520},
+        {"127.0.0.1", 10, IP_SUCCESS, 0, 1500},
+        {"198.18.0.10", 10, IP_SUCCESS, 0, 1500},
+        {"198.18.0.11", 10, IP_SUCCESS, 150, 1650},
+        {"198.18.0.13", 10, ERROR_UNEXP_NET_ERR, 0, 0},
+        {"198.18.0.15", 10, IP_SUCCESS, 0, 1500},
+        {"198.18.0.17", 10, IP_DEST_HOST_UNREACHABLE, 0, 0},
+        {"198.18.0.20", 10, IP_TTL_EXPIRED_TRANSIT, 0, 0},
+        {"198.18.0.21", 9, IP_TTL_EXPIRED_TRANSIT, 0, 0},
+        {"198.18.0.21", 10, IP_SUCCESS, 0, 1500},
+        {"198.18.0.22", 10, IP_SUCCESS, 20, 1520},
+        {"198.18.0.30", 10, IP_SUCCESS, 40, 1540},
+        {"198.18.0.31", 10, IP_SUCCESS, 80, 1580},
     };
     constexpr int kThreads = 200;
     std::vector<Outcome> outcomes(kThreads);
@@ -336,14 +359,16 @@ void ProbeTogether(const EchoLayer* echo)
         threads.emplace_back([&, i] {
             const Expected& target = targets[i % std::size(targets)];
             start.arrive_and_wait();
-            outcomes[i] = Probe(echo, target.host, 10, 3000, 32);
+            outcomes[i]
+                = Probe(echo, target.host, target.ttl, 3000, static_cast<std::uint8_t>(16 + i));
         });
     }
     for (std::thread& t : threads)
         t.join();
     for (int i = 0; i < kThreads; ++i) {
         const Expected& target = targets[i % std::size(targets)];
-        SCOPED_TRACE(std::string("probe ") + std::to_string(i) + " to " + target.host);
+        SCOPED_TRACE(std::string("probe ") + std::to_string(i) + " to " + target.host + " with TTL "
+            + std::to_string(target.ttl));
         const Outcome& o = outcomes[i];
         EXPECT_EQ(o.status, target.status);
         if (target.status != IP_SUCCESS) {
@@ -407,7 +432,8 @@ Bytes ErrorAbout(
 
 // The filter runs in the kernel, so it is tested there: forged packets sent
 // to loopback, and what reaches a filtered raw socket. The marker in the
-// sequence field (the unused field of an error) tells them apart.
+// sequence field (the unused field of an error) tells them apart. The shared
+// socket filters on the identifier's high byte, which all its requests share.
 TEST_F(RawReplyFilterTest, PassesOnlyRepliesAndErrorsForItsIdentifier)
 {
     constexpr std::uint16_t kOurs = 0x1234;
@@ -415,17 +441,17 @@ TEST_F(RawReplyFilterTest, PassesOnlyRepliesAndErrorsForItsIdentifier)
     const int sender = OpenRawIcmpSocket();
     ASSERT_GE(filtered, 0);
     ASSERT_GE(sender, 0);
-    ASSERT_TRUE(AttachRawReplyFilter(filtered, kOurs));
+    ASSERT_TRUE(AttachRawReplyFilter(filtered, kOurs, 0xff00));
     const Bytes sent[] = {
         Icmp(0, kOurs, 1), // passes
-        Icmp(0, kOurs + 1, 2), Icmp(0, 0x3412, 3), // the identifier byte-swapped
-        ErrorAbout(3, kOurs, 4), // passes
-        ErrorAbout(3, 0x9999, 5), ErrorAbout(11, kOurs, 6, 2), // passes
+        Icmp(0, 0x1399, 2), Icmp(0, 0x3412, 3), // other high bytes, one byte-swapped
+        ErrorAbout(3, 0x12ff, 4), // passes
+        ErrorAbout(3, 0x9912, 5), ErrorAbout(11, kOurs, 6, 2), // passes
         ErrorAbout(5, kOurs, 7), // a redirect
         ErrorAbout(12, kOurs, 8), // passes
         ErrorAbout(4, kOurs, 9), // a source quench
         Icmp(13, kOurs, 10), // a timestamp request
-        Icmp(0, kOurs, 11), // passes
+        Icmp(0, 0x1200, 11), // passes
     };
     sockaddr_in to {};
     to.sin_family = AF_INET;
@@ -449,8 +475,8 @@ TEST_F(RawReplyFilterTest, PassesOnlyRepliesAndErrorsForItsIdentifier)
     EXPECT_EQ(passed, (std::vector<int> {1, 4, 6, 8, 11}));
 }
 
-// A raw socket takes in all ICMP of the host until its filter is on; on a
-// busy host that can fill its buffer before the request even goes out.
+// A burst of foreign ICMP just before the request: the answer still finds
+// room on the shared socket and reaches its probe.
 TEST_F(RawReplyFilterTest, TrafficBeforeTheRequestLeavesRoomForTheAnswer)
 {
     const SocketEchoLayer echo(IcmpSocketKind::Raw);

@@ -45,23 +45,39 @@ void Check(const sockaddr* to, socklen_t length)
     Refuse(text);
 }
 
+// A connected socket sends to its peer: that is checked in its place.
+void CheckPeerOrDestination(int fd, const sockaddr* to, socklen_t length)
+{
+    if (to != nullptr) {
+        Check(to, length);
+        return;
+    }
+    sockaddr_storage peer {};
+    socklen_t peerLength = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0)
+        Check(reinterpret_cast<const sockaddr*>(&peer), peerLength);
+}
+
 } // namespace
 
 extern "C" ssize_t __real_sendto(
     int fd, const void* data, size_t size, int flags, const sockaddr* to, socklen_t length);
 
-// Where --wrap=sendto sends the program's own calls. A connected socket sends
-// to its peer: that is checked in its place.
+// Where --wrap=sendto sends the program's own calls.
 extern "C" ssize_t __wrap_sendto(
     int fd, const void* data, size_t size, int flags, const sockaddr* to, socklen_t length)
 {
-    if (to != nullptr) {
-        Check(to, length);
-    } else {
-        sockaddr_storage peer {};
-        socklen_t peerLength = sizeof peer;
-        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0)
-            Check(reinterpret_cast<const sockaddr*>(&peer), peerLength);
-    }
+    CheckPeerOrDestination(fd, to, length);
     return __real_sendto(fd, data, size, flags, to, length);
+}
+
+extern "C" ssize_t __real_sendmsg(int fd, const msghdr* message, int flags);
+
+// The same for --wrap=sendmsg, which the shared raw socket sends with.
+extern "C" ssize_t __wrap_sendmsg(int fd, const msghdr* message, int flags)
+{
+    if (message != nullptr)
+        CheckPeerOrDestination(fd, static_cast<const sockaddr*>(message->msg_name),
+            message->msg_name != nullptr ? message->msg_namelen : 0);
+    return __real_sendmsg(fd, message, flags);
 }
