@@ -105,10 +105,18 @@ int CMainFrame::OnCreate()
 
     logMode = 0;
     // Results come back as a call queued to this window's thread: a call
-    // still queued when the window goes is dropped with it.
+    // still queued when the window goes is dropped with it. The list tells its
+    // views of a batch of results once.
     probes_.Open(
         [this](std::function<void()> call) {
-            QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this,
+                [this, call = std::move(call)] {
+                    hostList->BeginChanges();
+                    call();
+                    hostList->EndChanges();
+                },
+                Qt::QueuedConnection);
         },
         [this](HostEntry* entry) { OnUserMessage(DISP, reinterpret_cast<std::intptr_t>(entry)); });
 
@@ -270,8 +278,10 @@ void CMainFrame::OnTimer()
         resultLog_->Flush();
     if (hostList->GetItemCount() == 0)
         return;
-    probes_.Tick(hostList->RowEntries(),
+    hostList->BeginChanges();
+    probes_.Tick([this](std::vector<HostEntry*>& snapshot) { hostList->RowEntries(snapshot); },
         [this](HostEntry* entry) { hostList->SetItemText(entry->row, 0, InFlightMark()); });
+    hostList->EndChanges();
 }
 
 std::intptr_t CMainFrame::OnUserMessage(std::uint32_t code, std::intptr_t param)

@@ -53,14 +53,21 @@ std::int32_t ProbeRunner::probesInFlight() const
     return channel_->probesInFlight.load();
 }
 
-void ProbeRunner::Tick(
-    const std::vector<HostEntry*>& snapshot, const std::function<void(HostEntry*)>& started)
+void ProbeRunner::Tick(const std::function<void(std::vector<HostEntry*>&)>& snapshot,
+    const std::function<void(HostEntry*)>& started)
 {
+    // The walk reads the count before its first element and would stop there:
+    // with thousands of hosts, many of them silent, the cap holds most ticks,
+    // and those need no snapshot of thousands of entries.
+    if (channel_->probesInFlight.load() > kMaxProbesInFlight)
+        return;
+    snapshot_.clear();
+    snapshot(snapshot_);
     // A thread refused ends the walk as the cap does: the system would refuse
     // the rest of this tick's threads too, and trying each of thousands of
     // hosts ten times a second only burns the time it has left.
     bool refused = false;
-    RunScheduleTick(snapshot,
+    RunScheduleTick(snapshot_,
         {
             [this, &refused] {
                 return refused ? kMaxProbesInFlight + 1 : channel_->probesInFlight.load();

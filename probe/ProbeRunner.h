@@ -58,12 +58,13 @@ public:
     // return at once; those still probing find the road closed later.
     void Close();
 
-    // One scheduler tick over a snapshot of the rows' entries: the due ones
-    // are marked busy and started, each on its own thread, while the cap
-    // allows; `started` is called for each that started. A thread the system
-    // refuses leaves its entry free and ends the walk.
-    void Tick(
-        const std::vector<HostEntry*>& snapshot, const std::function<void(HostEntry*)>& started);
+    // One scheduler tick over a snapshot of the rows' entries, which
+    // `snapshot` puts into the vector it is given: the due ones are marked
+    // busy and started, each on its own thread, while the cap allows;
+    // `started` is called for each that started. A thread the system refuses
+    // leaves its entry free and ends the walk.
+    void Tick(const std::function<void(std::vector<HostEntry*>&)>& snapshot,
+        const std::function<void(HostEntry*)>& started);
 
     // A group load begins: results of probes started before it are dropped.
     void BeginLoad();
@@ -81,5 +82,6 @@ private:
 
     ProbeServices services_;
     std::shared_ptr<ProbeChannel> channel_;
+    std::vector<HostEntry*> snapshot_; // kept from tick to tick
     ResultHandler onResult_;
 };

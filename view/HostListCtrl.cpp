@@ -78,16 +78,14 @@ std::uint32_t CHostListCtrl::GetRowTextColor(int row)
     return kTextColor;
 }
 
-std::vector<HostEntry*> CHostListCtrl::RowEntries() const
+void CHostListCtrl::RowEntries(std::vector<HostEntry*>& entries) const
 {
     const int count = GetItemCount();
-    std::vector<HostEntry*> entries;
-    entries.reserve(static_cast<std::size_t>(count));
+    entries.reserve(entries.size() + static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         if (HostEntry* entry = RowEntry(i))
             entries.push_back(entry);
     }
-    return entries;
 }
 
 int CHostListCtrl::RowCount() const

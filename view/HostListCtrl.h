@@ -35,8 +35,8 @@ public:
     // Any other column changes nothing.
     void SortByColumn(int column) override;
 
-    // The entries of the rows, in row order, rows without one left out.
-    std::vector<HostEntry*> RowEntries() const;
+    // Appends the entries of the rows, in row order, rows without one left out.
+    void RowEntries(std::vector<HostEntry*>& entries) const;
 
     int RowCount() const override;
     HostEntry* RowEntry(int row) const override;

@@ -37,8 +37,15 @@ QVariant ListModel::data(const QModelIndex& index, int role) const
         || column >= static_cast<int>(columns_.size()))
         return {};
     switch (role) {
-    case Qt::DisplayRole:
-        return rows_[row]->shown[column];
+    case Qt::DisplayRole: {
+        const Row& r = *rows_[row];
+        const std::uint8_t bit = static_cast<std::uint8_t>(1u << column);
+        if ((r.decoded & bit) == 0) {
+            r.shown[column] = FromLocaleBytes(r.bytes[column]);
+            r.decoded |= bit;
+        }
+        return r.shown[column];
+    }
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(columns_[column].alignment | Qt::AlignVCenter);
     case Qt::BackgroundRole:
@@ -80,10 +87,10 @@ int ListModel::InsertRow(int index, const std::string& text)
     const int count = static_cast<int>(rows_.size());
     if (index < 0 || index > count)
         index = count;
+    TellChangedRows();
     beginInsertRows({}, index, index);
     auto row = std::make_unique<Row>();
     row->bytes[0] = text;
-    row->shown[0] = FromLocaleBytes(text);
     rows_.insert(rows_.begin() + index, std::move(row));
     data_.insert(data_.begin() + index, 0);
     endInsertRows();
@@ -98,9 +105,9 @@ bool ListModel::SetText(int row, int column, const std::string& text)
     if (r.bytes[column] == text)
         return true;
     r.bytes[column] = text;
-    r.shown[column] = FromLocaleBytes(text);
+    r.decoded &= static_cast<std::uint8_t>(~(1u << column));
     const QModelIndex cell = index(row, column);
-    emit dataChanged(cell, cell, {Qt::DisplayRole});
+    RowChanged(row, cell, cell);
     return true;
 }
 
@@ -117,9 +124,45 @@ bool ListModel::SetData(int row, ItemData data)
         return false;
     data_[row] = data;
     // The text colour of a row may depend on what its item data says.
-    emit dataChanged(
-        index(row, 0), index(row, static_cast<int>(columns_.size()) - 1), {Qt::ForegroundRole});
+    RowChanged(row, index(row, 0), index(row, static_cast<int>(columns_.size()) - 1));
     return true;
+}
+
+void ListModel::RowChanged(int row, const QModelIndex& from, const QModelIndex& to)
+{
+    if (changesBegun_ > 0)
+        changedRows_.push_back(row);
+    else
+        emit dataChanged(from, to);
+}
+
+void ListModel::BeginChanges()
+{
+    ++changesBegun_;
+}
+
+void ListModel::EndChanges()
+{
+    if (changesBegun_ > 0 && --changesBegun_ == 0)
+        TellChangedRows();
+}
+
+void ListModel::TellChangedRows()
+{
+    if (changedRows_.empty())
+        return;
+    std::sort(changedRows_.begin(), changedRows_.end());
+    changedRows_.erase(std::unique(changedRows_.begin(), changedRows_.end()), changedRows_.end());
+    const int last = static_cast<int>(columns_.size()) - 1;
+    for (std::size_t i = 0; i < changedRows_.size();) {
+        // Rows next to each other are told together.
+        std::size_t j = i + 1;
+        while (j < changedRows_.size() && changedRows_[j] == changedRows_[j - 1] + 1)
+            ++j;
+        emit dataChanged(index(changedRows_[i], 0), index(changedRows_[j - 1], last));
+        i = j;
+    }
+    changedRows_.clear();
 }
 
 ItemData ListModel::Data(int row) const
@@ -131,6 +174,7 @@ ItemData ListModel::Data(int row) const
 
 void ListModel::Clear()
 {
+    changedRows_.clear();
     if (rows_.empty())
         return;
     beginResetModel();
@@ -141,6 +185,8 @@ void ListModel::Clear()
 
 void ListModel::Sort(ListCompareFunc compare, ItemData param, SortSignal signal)
 {
+    // Changed rows waiting to be told are told where they stand now.
+    TellChangedRows();
     const int count = static_cast<int>(rows_.size());
     // The comparison sees only item data: sorting (item data, row) pairs keeps
     // what it reads together.

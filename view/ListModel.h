@@ -26,10 +26,14 @@ protected:
     ~RowColours() = default;
 };
 
-// The rows of a report list: up to four texts (kept as the program's bytes and
-// as shown) and one item-data value per row. Colours come from the colours it
-// is given, so that they follow the row position: even rows take background
-// colour 0, odd rows colour 1.
+// The rows of a report list: up to four texts (kept as the program's bytes,
+// decoded for showing when a view first asks for them) and one item-data value
+// per row. Colours come from the colours it is given, so that they follow the
+// row position: even rows take background colour 0, odd rows colour 1.
+//
+// Changes made between BeginChanges and EndChanges are told to the views once,
+// at EndChanges, a row each: results arrive in batches, and a view repaints
+// only when its event loop runs again anyway.
 class ListModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -60,12 +64,22 @@ public:
     void Clear();
     void Sort(ListCompareFunc compare, ItemData param, SortSignal signal);
 
+    // May nest; the outermost EndChanges tells the views.
+    void BeginChanges();
+    void EndChanges();
+
 private:
     struct Row
     {
         std::array<std::string, kMaxColumns> bytes;
-        std::array<QString, kMaxColumns> shown;
+        // A view asks for the texts of the rows it shows: of thousands of rows
+        // a few dozen. Each is decoded then, not at every change.
+        mutable std::array<QString, kMaxColumns> shown;
+        mutable std::uint8_t decoded = 0; // a bit per column whose `shown` is current
     };
+
+    void RowChanged(int row, const QModelIndex& from, const QModelIndex& to);
+    void TellChangedRows();
     struct Column
     {
         QString heading;
@@ -80,4 +94,6 @@ private:
     // row's ten times a second, which through the rows meant one cache miss
     // per row.
     std::vector<ItemData> data_;
+    int changesBegun_ = 0;
+    std::vector<int> changedRows_; // while changes are begun
 };

@@ -123,6 +123,16 @@ bool CStripedListCtrl::SortItems(ListCompareFunc compare, ItemData param)
     return true;
 }
 
+void CStripedListCtrl::BeginChanges()
+{
+    model_->BeginChanges();
+}
+
+void CStripedListCtrl::EndChanges()
+{
+    model_->EndChanges();
+}
+
 int CStripedListCtrl::GetColumnWidth(int column) const
 {
     if (column < 0 || column >= model_->columnCount())

@@ -35,6 +35,9 @@ public:
     int GetItemCount() const;
     bool DeleteAllItems();
     bool SortItems(ListCompareFunc compare, ItemData param);
+    // Changes between these two reach the views once, at the end (see ListModel).
+    void BeginChanges();
+    void EndChanges();
     int GetColumnWidth(int column) const;
     bool SetColumnWidth(int column, int width);
     int GetCountPerPage() const;

@@ -106,10 +106,11 @@ protected:
     int Tick(const std::vector<HostEntry*>& snapshot)
     {
         int started = 0;
-        runner->Tick(snapshot, [&started](HostEntry* entry) {
-            EXPECT_EQ(entry->busy, 1);
-            ++started;
-        });
+        runner->Tick([&snapshot](std::vector<HostEntry*>& out) { out = snapshot; },
+            [&started](HostEntry* entry) {
+                EXPECT_EQ(entry->busy, 1);
+                ++started;
+            });
         return started;
     }
 
