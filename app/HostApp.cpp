@@ -4,41 +4,10 @@
 #include "res/Resource.h"
 #include "res/Resources.h"
 #include "res/WidgetText.h"
+#include "view/PaintThreads.h"
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QSemaphore>
-#include <QThreadPool>
-
-#include <memory>
-
-namespace {
-
-// Qt's painter hands wide fills to the global thread pool and waits for them.
-// A pool thread the system refuses to start (at the user's process limit,
-// which the probes' own threads can reach) leaves its fill queued and the
-// window waiting for good. So the pool's threads are started now, while
-// there is room, and kept: painting then never needs a new one.
-void KeepPaintThreadsStarted()
-{
-    QThreadPool* pool = QThreadPool::globalInstance();
-    pool->setExpiryTimeout(-1);
-    const int count = pool->maxThreadCount();
-    // Each task holds its thread until all are running, so that none is
-    // reused for another; shared, as a task refused a thread runs later.
-    auto running = std::make_shared<QSemaphore>();
-    auto hold = std::make_shared<QSemaphore>();
-    for (int i = 0; i < count; ++i) {
-        pool->start([running, hold] {
-            running->release();
-            hold->acquire();
-        });
-    }
-    running->tryAcquire(count, 2000);
-    hold->release(count);
-}
-
-} // namespace
 
 CHostApp::CHostApp(SocketCheck socketCheck, CMainFrame::Services services)
     : socketCheck_(std::move(socketCheck))
