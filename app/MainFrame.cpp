@@ -253,6 +253,11 @@ void CMainFrame::OnSize()
         hostList->FitLastColumn(width());
 }
 
+std::time_t CMainFrame::WallClock() const
+{
+    return services_.logClock ? services_.logClock() : std::time(nullptr);
+}
+
 void CMainFrame::timerEvent(QTimerEvent* event)
 {
     if (event->timerId() == timerId_)
@@ -285,7 +290,9 @@ std::intptr_t CMainFrame::OnUserMessage(std::uint32_t code, std::intptr_t param)
         if (ShouldWriteResultLog(logMode, entry->prevResult, result))
             resultLog_->WriteResultLog(entry->name, result);
         entry->prevResult = result;
-        entry->lastDone = static_cast<std::int32_t>(probes_.Now());
+        const std::uint32_t now = probes_.Now();
+        NoteResult(entry->details, result, now, WallClock());
+        entry->lastDone = static_cast<std::int32_t>(now);
         entry->busy = 0;
         return 0;
     }
