@@ -96,6 +96,8 @@ int CMainFrame::OnCreate()
     setCentralWidget(hostList);
     hostList->sendToMainWindow
         = [this](std::uint32_t code, std::intptr_t param) { return OnUserMessage(code, param); };
+    hostList->tick = [this] { return probes_.Now(); };
+    hostList->wallClock = [this] { return WallClock(); };
 
     listFont = DialogFont();
     hostList->setFont(listFont);
