@@ -96,6 +96,8 @@ int CMainFrame::OnCreate()
     setCentralWidget(hostList);
     hostList->sendToMainWindow
         = [this](std::uint32_t code, std::intptr_t param) { return OnUserMessage(code, param); };
+    hostList->tick = [this] { return probes_.Now(); };
+    hostList->wallClock = [this] { return WallClock(); };
 
     listFont = DialogFont();
     hostList->setFont(listFont);
@@ -261,6 +263,11 @@ void CMainFrame::OnSize()
         hostList->FitLastColumn(width());
 }
 
+std::time_t CMainFrame::WallClock() const
+{
+    return services_.logClock ? services_.logClock() : std::time(nullptr);
+}
+
 void CMainFrame::timerEvent(QTimerEvent* event)
 {
     if (event->timerId() == timerId_)
@@ -295,7 +302,9 @@ std::intptr_t CMainFrame::OnUserMessage(std::uint32_t code, std::intptr_t param)
         if (ShouldWriteResultLog(logMode, entry->prevResult, result))
             resultLog_->WriteResultLog(entry->name, result);
         entry->prevResult = result;
-        entry->lastDone = static_cast<std::int32_t>(probes_.Now());
+        const std::uint32_t now = probes_.Now();
+        NoteResult(entry->details, result, now, WallClock());
+        entry->lastDone = static_cast<std::int32_t>(now);
         entry->busy = 0;
         return 0;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "hosts/HostDetails.h"
 #include "hosts/ResultValue.h"
 
 #include <cstdint>
@@ -20,6 +21,8 @@ struct HostEntry
     std::int32_t result = kResultNotProbed; // the latest result value
     std::string name; // dotted address, what is probed, shown and logged
     std::string description;
+    // For the tooltip; last, so that the fields every tick reads stay together.
+    HostDetails details;
 };
 
 // Host entries are created by the group load and freed all together; these

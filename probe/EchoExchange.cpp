@@ -40,6 +40,8 @@ std::uint32_t SendFailureStatus(int error)
         return IP_BAD_DESTINATION;
     case EMSGSIZE:
         return IP_PACKET_TOO_BIG;
+    case EPERM: // a firewall rule on this machine drops the request
+        return ERROR_ACCESS_DENIED;
     default:
         return IP_GENERAL_FAILURE;
     }

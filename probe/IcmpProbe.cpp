@@ -41,7 +41,7 @@ int IcmpProbe(const EchoLayer& echo, const char* host, ProbeReply* reply, std::u
     // With no answer, or more than one, the echo layer's reason stands.
     if (echo.SendEcho(handle, request, &answer) == 1) {
         const std::uint32_t status = JudgeEchoReply(answer, dataSize);
-        SetIcmpLastError(status);
+        SetIcmpLastError(status, status == IP_SUCCESS ? 0 : answer.address);
         passed = status == IP_SUCCESS;
     }
     echo.CloseHandle(handle);

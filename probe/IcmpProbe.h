@@ -19,7 +19,8 @@ struct ProbeReply
 // request with the TTL and dataSize bytes of 'E', and up to timeout
 // milliseconds of waiting for its answer. Returns 1 and fills *reply when a
 // true echo came back; returns 0, leaves *reply untouched and says why in
-// IcmpLastError otherwise. Blocks the calling thread; safe on many at once.
+// IcmpLastError (and who answered so in IcmpLastErrorSource) otherwise.
+// Blocks the calling thread; safe on many at once.
 int IcmpProbe(const char* host, ProbeReply* reply, std::uint8_t ttl, std::uint32_t timeout,
     std::uint8_t dataSize);
 

@@ -7,6 +7,7 @@
 enum IcmpStatus : std::uint32_t {
     IP_SUCCESS = 0,
     ERROR_TOO_MANY_OPEN_FILES = 4,
+    ERROR_ACCESS_DENIED = 5, // the kernel refused the send (EPERM: a firewall rule)
     ERROR_UNEXP_NET_ERR = 59, // the echo came back with other data than was sent
     ERROR_MOD_NOT_FOUND = 126, // no ICMP socket kind can be opened in this process
     WSAHOST_NOT_FOUND = 11001, // the host text is neither an address nor a known name
@@ -28,4 +29,10 @@ enum IcmpStatus : std::uint32_t {
 // The reason for the latest failure of a probe on the calling thread. A
 // successful probe sets it to IP_SUCCESS.
 std::uint32_t IcmpLastError();
-void SetIcmpLastError(std::uint32_t status);
+// Who sent the answer that failed that probe (network byte order): the router
+// or host whose ICMP error it was, or the host whose reply was damaged. 0 when
+// no answer came, or when this machine's own stack gave up: a status such as
+// "net unreachable" then means that the request was never sent.
+std::uint32_t IcmpLastErrorSource();
+// Sets both; a status without an answer behind it has no source.
+void SetIcmpLastError(std::uint32_t status, std::uint32_t source = 0);

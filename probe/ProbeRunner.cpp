@@ -105,11 +105,17 @@ void ProbeRunner::RunProbe(const std::shared_ptr<ProbeChannel>& channel, HostEnt
 {
     channel->probesInFlight.fetch_add(1);
     ProbeReply reply {};
+    // The echo says why it failed on this thread, as IcmpProbe does; one that
+    // fails without a word still reads as a failure, not as the reason of an
+    // earlier probe that ran on this thread.
+    SetIcmpLastError(IP_GENERAL_FAILURE);
     const int ok = echo ? echo(name.c_str(), &reply, kTtl, kTimeoutMs, kDataSize)
                         : IcmpProbe(name.c_str(), &reply, kTtl, kTimeoutMs, kDataSize);
     const std::int32_t value = ok ? static_cast<std::int32_t>(reply.roundTripTime) : kResultNoReply;
+    const std::uint32_t status = ok ? IP_SUCCESS : IcmpLastError();
+    const std::uint32_t source = ok ? 0 : IcmpLastErrorSource();
     const bool current = generation == channel->loadGeneration.load();
-    channel->Send({current ? entry : nullptr, generation, value});
+    channel->Send({current ? entry : nullptr, generation, value, status, source});
     channel->probesInFlight.fetch_sub(1);
 }
 
@@ -121,6 +127,8 @@ void ProbeRunner::Deliver()
         // load may have freed the entry.
         if (result.entry != nullptr && result.generation == channel_->loadGeneration.load()) {
             result.entry->result = result.value;
+            result.entry->details.status = result.status;
+            result.entry->details.source = result.source;
             onResult_(result.entry);
         } else {
             onResult_(nullptr);

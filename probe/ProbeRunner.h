@@ -14,7 +14,8 @@ struct HostEntry;
 struct ProbeReply;
 
 // One echo exchange: host text, reply, TTL, timeout in ms, data size; 1 when a
-// valid echo came back.
+// valid echo came back. On 0 it says why as IcmpProbe does, through
+// SetIcmpLastError on the calling thread.
 using EchoFunction = std::function<int(const char* host, ProbeReply* reply, std::uint8_t ttl,
     std::uint32_t timeout, std::uint8_t dataSize)>;
 
@@ -43,8 +44,9 @@ public:
     // worker threads. Calls must not run once the runner is gone (a call
     // posted to the window's own event queue goes with the window).
     using Poster = std::function<void(std::function<void()> call)>;
-    // A result for the window: the entry, its new result stored, or null when
-    // a group load has replaced the entry's group since its probe started.
+    // A result for the window: the entry, its new result and the reason for
+    // it stored, or null when a group load has replaced the entry's group
+    // since its probe started.
     using ResultHandler = std::function<void(HostEntry* entry)>;
 
     explicit ProbeRunner(ProbeServices services = {});

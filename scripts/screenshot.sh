@@ -8,6 +8,7 @@
 #   sudo scripts/screenshot.sh [build-dir]         # default build/dev
 #   sudo scripts/screenshot.sh --cjk [build-dir]   # docs/screenshot-cjk.png
 #   sudo scripts/screenshot.sh --xwayland [build-dir]  # docs/screenshot-xwayland.png
+#   sudo scripts/screenshot.sh --tooltip [build-dir]   # docs/screenshot-tooltip.png
 #
 # With --cjk the program runs in the zh_TW.BIG5 locale on a group file written
 # in Big5, its group name and descriptions in Chinese (the locale comes from
@@ -17,21 +18,35 @@
 # weston's headless backend with Xwayland and no platform chosen, as it starts
 # on a Wayland desktop: its window is on the X display, framed by weston.
 #
+# With --tooltip the program runs in the prober's namespace of a lab as the
+# benchmarks make it (bench/probe/netns-lab.sh): the build's test host answers
+# for test-net hosts there, one of them through a router's "host unreachable",
+# and others fail at once for want of a route. The mouse rests on that host's
+# row, and the picture shows the window with the tooltip.
+#
 # Needs root (for the namespace), Xvfb, openbox, xdotool and imagemagick;
 # weston and Xwayland for --xwayland.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-cjk=0 xwayland=0
+cjk=0 xwayland=0 tooltip=0
 case ${1:-} in
 --cjk) cjk=1 && shift ;;
 --xwayland) xwayland=1 && shift ;;
+--tooltip) tooltip=1 && shift ;;
 esac
 build=${1:-$root/build/dev}
 program=$build/kelvoran
 [ -x "$program" ] || { echo "screenshot: no program at $program; build first" >&2; exit 1; }
 tools=(xdotool import unshare ip)
 if [ "$xwayland" = 1 ]; then tools+=(weston Xwayland); else tools+=(Xvfb openbox); fi
+if [ "$tooltip" = 1 ]; then
+  tools+=(convert)
+  testhost=$build/tools/kelvoran-testhost
+  [ -x "$testhost" ] || { echo "screenshot: no test host at $testhost; build a preset first" >&2; exit 1; }
+  # shellcheck source=bench/probe/netns-lab.sh
+  . "$root/bench/probe/netns-lab.sh"
+fi
 for tool in "${tools[@]}"; do
   command -v "$tool" >/dev/null || { echo "screenshot: $tool is missing" >&2; exit 1; }
 done
@@ -42,6 +57,8 @@ work=$(mktemp -d)
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  # First the lab, whose test host would otherwise be waited for to its end.
+  if [ "$tooltip" = 1 ]; then lab_down; fi
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -64,6 +81,22 @@ if [ "$cjk" = 1 ]; then
 198.18.0.7	測試網路主機 7
 127.1.0.1	範圍主機 1
 127.1.0.2	範圍主機 2
+EOF
+elif [ "$tooltip" = 1 ]; then
+  program_env=()
+  output=docs/screenshot-tooltip.png
+  group='Branch office'
+  hosts=(198.18.0.10=echo 198.18.0.11=delay:38 198.18.0.17=unreach:1:198.18.0.2
+    198.18.0.20=exceeded:198.18.0.2 198.18.0.12=silent)
+  cat >"$work/kelvoran.ini" <<EOF
+[$group]
+127.0.0.1	This machine
+198.18.0.10	Branch router
+198.18.0.17	Print server, second floor
+198.18.0.11	File server
+198.18.0.20	Camera, yard
+198.18.0.12	Old switch
+198.18.1.7	Test net, no route
 EOF
 else
   program_env=()
@@ -112,9 +145,18 @@ if [ "$xwayland" = 0 ]; then
 fi
 sleep 1
 
-# The namespace has loopback only: no route to 198.18.0.0/15 or anywhere else.
-(cd "$work" && exec env "${program_env[@]}" unshare --net sh -c 'ip link set lo up && exec "$0"' "$program") \
-  >"$work/program.log" 2>&1 &
+if [ "$tooltip" = 1 ]; then
+  # The prober's namespace reaches 198.18.0.0/24 through the lab's veth and
+  # nothing else. The lab sets a trap of its own; ours, which takes the lab
+  # down too, is put back.
+  lab_up "$testhost" "${hosts[@]}" || { trap cleanup EXIT; exit 1; }
+  trap cleanup EXIT
+  (cd "$work" && exec ip netns exec "$lab_prober" "$program") >"$work/program.log" 2>&1 &
+else
+  # The namespace has loopback only: no route to 198.18.0.0/15 or anywhere else.
+  (cd "$work" && exec env "${program_env[@]}" unshare --net sh -c 'ip link set lo up && exec "$0"' "$program") \
+    >"$work/program.log" 2>&1 &
+fi
 pids+=($!)
 
 dialog=""
@@ -136,5 +178,20 @@ for window in $(xdotool search --name '^kelvoran : '); do
   [ "$(xdotool getwindowname "$window")" = "kelvoran : $group" ] && main=$window && break
 done
 [ -n "$main" ] || { echo "screenshot: the main window is not there" >&2; exit 1; }
-import -frame -window "$main" "$root/$output"
+if [ "$tooltip" = 1 ]; then
+  # Two more rounds, so that the figures have something to count, then the
+  # mouse on the third row (the unreachable host), below the menu and the
+  # header, and time for the tooltip to come up. The picture is the screen
+  # around the window, its black background trimmed away.
+  sleep 10
+  eval "$(xdotool getwindowgeometry --shell "$main")"
+  xdotool mousemove $((X + 60)) $((Y + 66))
+  sleep 0.3
+  xdotool mousemove $((X + 62)) $((Y + 67))
+  sleep 2
+  import -window root -crop "$((WIDTH + 260))x$((HEIGHT + 200))+$((X - 10))+$((Y - 40))" "$work/screen.png"
+  convert "$work/screen.png" +repage -trim +repage "$root/$output"
+else
+  import -frame -window "$main" "$root/$output"
+fi
 echo "screenshot: wrote $output"

@@ -1,12 +1,17 @@
 #include "view/HostListCtrl.h"
 
+#include "hosts/HostDetails.h"
 #include "hosts/HostEntry.h"
 #include "hosts/ResultValue.h"
 #include "probe/UserMessage.h"
+#include "res/WidgetText.h"
 #include "view/CompareHostEntries.h"
 #include "view/SortKey.h"
 
+#include <QHeaderView>
+#include <QHelpEvent>
 #include <QStyle>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -127,4 +132,57 @@ void CHostListCtrl::SortByColumn(int column)
     SortItems(CompareHostEntries, sortKey);
     if (sendToMainWindow)
         sendToMainWindow(SORT, 0);
+}
+
+bool CHostListCtrl::DescriptionCut(int row) const
+{
+    const HostEntry* entry = RowEntry(row);
+    if (entry == nullptr || entry->description.empty())
+        return false;
+    // The part of the column inside the viewport, less the margins the item
+    // delegate leaves on either side of a cell's text.
+    const int left = header()->sectionViewportPosition(3);
+    const int right = std::min(left + GetColumnWidth(3), viewport()->width());
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const int room = right - std::max(left, 0) - 2 * margin;
+    return fontMetrics().horizontalAdvance(FromLocaleBytes(entry->description)) > room;
+}
+
+QString CHostListCtrl::RowToolTip(int row) const
+{
+    const HostEntry* entry = RowEntry(row);
+    if (entry == nullptr)
+        return {};
+    // Rich text, so that a long description wraps while the other lines stay
+    // whole; escaped, so that a description that looks like markup shows as
+    // written.
+    auto paragraph = [](const std::string& text, const QString& style) {
+        QString html = FromLocaleBytes(text).toHtmlEscaped();
+        html.replace(QLatin1Char('\n'), QStringLiteral("<br>"));
+        return QStringLiteral("<p%1>%2</p>").arg(style, html);
+    };
+    QString tip = paragraph(
+        HostDetailsText(*entry, tick(), wallClock()), QStringLiteral(" style='white-space:pre'"));
+    if (DescriptionCut(row))
+        tip += paragraph(DescriptionLine(*entry), {});
+    return tip;
+}
+
+bool CHostListCtrl::viewportEvent(QEvent* event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return CStripedListCtrl::viewportEvent(event);
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = indexAt(help->pos());
+    const QString text = index.isValid() ? RowToolTip(index.row()) : QString();
+    if (text.isEmpty()) {
+        QToolTip::hideText();
+        return true;
+    }
+    // The tip stays while the mouse stays on the row; on another row it is
+    // asked for again, with that row's details.
+    const QRect cell = visualRect(index);
+    QToolTip::showText(help->globalPos(), text, viewport(),
+        QRect(0, cell.top(), viewport()->width(), cell.height()));
+    return true;
 }

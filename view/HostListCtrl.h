@@ -1,16 +1,21 @@
 #pragma once
 
 #include "hosts/GroupLoad.h"
+#include "probe/TickCount.h"
 #include "view/StripedListCtrl.h"
 
+#include <QString>
+
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <vector>
 
 // The host list: rows whose item data are HostEntry records. Rows are striped
 // white and light blue; hosts without a reply are drawn in red. A header click
 // sorts by address, time or description (see SortByColumn). A group load
-// fills and empties it as the rows of its host entries.
+// fills and empties it as the rows of its host entries. Hovering over a row
+// shows its host's details in a tooltip.
 class CHostListCtrl : public CStripedListCtrl, public HostRows
 {
     Q_OBJECT
@@ -44,9 +49,25 @@ public:
     void AppendRow(HostEntry* entry) override;
     void RemoveAllRows() override;
 
+    // The tooltip of a row, as rich text: its host's details (see
+    // HostDetailsText), with the whole description when the "Desc" column
+    // shows it cut short. Built only when asked for; empty for a row without
+    // an entry.
+    QString RowToolTip(int row) const;
+
     std::int32_t sortKey = 0;
 
     // Reaches the main window's request handling (SORT after a sort), set by
     // the main window when it creates the list.
     std::function<std::intptr_t(std::uint32_t code, std::intptr_t param)> sendToMainWindow;
+    // The clocks the tooltips read: the tick count for how long ago, the wall
+    // clock for the time of day. The main window sets them to its own.
+    TickSource tick = GetTickCount;
+    std::function<std::time_t()> wallClock = [] { return std::time(nullptr); };
+
+protected:
+    bool viewportEvent(QEvent* event) override;
+
+private:
+    bool DescriptionCut(int row) const;
 };

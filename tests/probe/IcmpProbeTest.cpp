@@ -71,32 +71,40 @@ struct StepRow
     void (*script)(ScriptedEcho&);
     int result;
     std::uint32_t lastError;
+    std::uint32_t lastErrorSource;
     const char* calls;
 };
+
+constexpr std::uint32_t kRouter = 0x020012c6; // 198.18.0.2
 
 TEST(IcmpProbeSteps, EachOutcomeOfTheEchoLayerGivesItsResult)
 {
     const StepRow rows[] = {
-        {"true echo", [](ScriptedEcho&) {}, 1, IP_SUCCESS, "create send close"},
-        {"no reply in time", [](ScriptedEcho& e) { e.count = 0; }, 0, IP_REQ_TIMED_OUT,
+        {"true echo", [](ScriptedEcho&) {}, 1, IP_SUCCESS, 0, "create send close"},
+        {"no reply in time", [](ScriptedEcho& e) { e.count = 0; }, 0, IP_REQ_TIMED_OUT, 0,
             "create send close"},
-        {"two replies", [](ScriptedEcho& e) { e.count = 2; }, 0, kEarlierError,
+        {"two replies", [](ScriptedEcho& e) { e.count = 2; }, 0, kEarlierError, 1,
             "create send close"},
-        {"ICMP error", [](ScriptedEcho& e) { e.answer.status = IP_TTL_EXPIRED_TRANSIT; }, 0,
-            IP_TTL_EXPIRED_TRANSIT, "create send close"},
+        {"ICMP error from a router",
+            [](ScriptedEcho& e) {
+                e.answer.status = IP_TTL_EXPIRED_TRANSIT;
+                e.answer.address = kRouter;
+            },
+            0, IP_TTL_EXPIRED_TRANSIT, kRouter, "create send close"},
         {"short echo", [](ScriptedEcho& e) { e.answer.dataSize = 31; }, 0, ERROR_UNEXP_NET_ERR,
-            "create send close"},
+            TrueEcho().address, "create send close"},
         {"no handle", [](ScriptedEcho& e) { e.createFails = true; }, 0, ERROR_TOO_MANY_OPEN_FILES,
-            "create "},
+            0, "create "},
     };
     for (const StepRow& row : rows) {
         SCOPED_TRACE(row.name);
         ScriptedEcho echo;
         row.script(echo);
-        SetIcmpLastError(kEarlierError);
+        SetIcmpLastError(kEarlierError, 1);
         ProbeReply reply = kUntouched;
         EXPECT_EQ(IcmpProbe(echo, "198.18.0.10", &reply, 10, 5000, 32), row.result);
         EXPECT_EQ(IcmpLastError(), row.lastError);
+        EXPECT_EQ(IcmpLastErrorSource(), row.lastErrorSource);
         EXPECT_EQ(echo.calls, row.calls);
         if (row.result == 1) {
             EXPECT_EQ(reply.replyAddress, echo.answer.address);

@@ -77,8 +77,10 @@ TEST_F(ProbeLoop, FirstProbesFiveSecondsAfterTheLoadThenResultsShow)
     ASSERT_TRUE(WaitUntil([&] { return echo.Waiting() == 3; }));
     EXPECT_TRUE(AllMarks(f, InFlightMark()));
     EXPECT_TRUE(WaitUntil([&] { return f->probesInFlight() == 3; }));
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(Entry(f, i)->busy, 1);
+        EXPECT_EQ(f.ToolTip(i), "Not probed yet");
+    }
     // Busy hosts are never started twice, however long their probe takes.
     clock.Set(20000);
     Pump(300);
@@ -90,6 +92,9 @@ TEST_F(ProbeLoop, FirstProbesFiveSecondsAfterTheLoadThenResultsShow)
     EXPECT_EQ(f.Text(0, 2), "0 ms");
     EXPECT_EQ(f.Text(1, 2), "12 ms");
     EXPECT_EQ(f.Text(2, 2), "N/A");
+    // The reason came along with the result.
+    EXPECT_EQ(f.ToolTip(1).substr(0, 18), "Answered in 12 ms\n");
+    EXPECT_EQ(f.ToolTip(2).substr(0, 18), "Request timed out\n");
     const std::int32_t results[] = {0, 12, -1};
     for (int i = 0; i < 3; ++i) {
         HostEntry* e = Entry(f, i);

@@ -42,6 +42,8 @@ const std::vector<std::string> kTestHosts {
     "198.18.0.21=hops:10",
     "198.18.0.22=noise",
     "198.18.0.23=badsum",
+    "198.18.0.24=unreach:1:198.18.0.2",
+    "198.18.0.25=exceeded:198.18.0.2",
     "198.18.0.30=delay:40",
     "198.18.0.31=delay:80",
 };
@@ -52,6 +54,7 @@ struct Outcome
 {
     int result = 0;
     std::uint32_t status = 0;
+    std::uint32_t source = 0;
     ProbeReply reply = kUntouched;
     std::int64_t elapsedMs = 0;
 };
@@ -65,6 +68,7 @@ Outcome Probe(const EchoLayer* echo, const char* host, std::uint8_t ttl, std::ui
         ? IcmpProbe(*echo, host, &outcome.reply, ttl, timeout, dataSize)
         : IcmpProbe(host, &outcome.reply, ttl, timeout, dataSize);
     outcome.status = IcmpLastError();
+    outcome.source = IcmpLastErrorSource();
     outcome.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start)
                             .count();
@@ -180,6 +184,7 @@ struct FailureCase
     std::uint32_t status;
     std::int64_t minElapsedMs;
     std::int64_t maxElapsedMs;
+    const char* source = nullptr; // who sent the answer that failed it
 };
 
 // An answer that ends the wait "at once" comes well before the 5 s timeout,
@@ -193,6 +198,7 @@ void ExpectFailures(const EchoLayer& echo, const std::vector<FailureCase>& cases
         const Outcome o = Probe(&echo, c.host, c.ttl, c.timeout, 32);
         EXPECT_EQ(o.result, 0);
         EXPECT_EQ(o.status, c.status);
+        EXPECT_EQ(o.source, c.source ? Address(c.source) : 0);
         EXPECT_EQ(o.reply.replyAddress, kUntouched.replyAddress);
         EXPECT_EQ(o.reply.roundTripTime, kUntouched.roundTripTime);
         EXPECT_GE(o.elapsedMs, c.minElapsedMs);
@@ -204,8 +210,10 @@ TEST_P(ProbeKindTest, FalseEchoesFailAtOnce)
 {
     ExpectFailures(*echo,
         {
-            {"198.18.0.13", 10, 5000, ERROR_UNEXP_NET_ERR, 0, kAtOnceMs}, // a byte changed
-            {"198.18.0.14", 10, 5000, ERROR_UNEXP_NET_ERR, 0, kAtOnceMs}, // one byte short
+            {"198.18.0.13", 10, 5000, ERROR_UNEXP_NET_ERR, 0, kAtOnceMs,
+                "198.18.0.13"}, // a byte changed
+            {"198.18.0.14", 10, 5000, ERROR_UNEXP_NET_ERR, 0, kAtOnceMs,
+                "198.18.0.14"}, // one byte short
         });
 }
 
@@ -213,11 +221,14 @@ TEST_P(ProbeKindTest, IcmpErrorsEndTheWaitAtOnce)
 {
     ExpectFailures(*echo,
         {
-            {"198.18.0.17", 10, 5000, IP_DEST_HOST_UNREACHABLE, 0, kAtOnceMs},
-            {"198.18.0.18", 10, 5000, IP_DEST_NET_UNREACHABLE, 0, kAtOnceMs},
-            {"198.18.0.19", 10, 5000, IP_DEST_PORT_UNREACHABLE, 0, kAtOnceMs},
-            {"198.18.0.20", 10, 5000, IP_TTL_EXPIRED_TRANSIT, 0, kAtOnceMs},
-            {"198.18.0.21", 9, 5000, IP_TTL_EXPIRED_TRANSIT, 0, kAtOnceMs},
+            {"198.18.0.17", 10, 5000, IP_DEST_HOST_UNREACHABLE, 0, kAtOnceMs, "198.18.0.17"},
+            {"198.18.0.18", 10, 5000, IP_DEST_NET_UNREACHABLE, 0, kAtOnceMs, "198.18.0.18"},
+            {"198.18.0.19", 10, 5000, IP_DEST_PORT_UNREACHABLE, 0, kAtOnceMs, "198.18.0.19"},
+            {"198.18.0.20", 10, 5000, IP_TTL_EXPIRED_TRANSIT, 0, kAtOnceMs, "198.18.0.20"},
+            {"198.18.0.21", 9, 5000, IP_TTL_EXPIRED_TRANSIT, 0, kAtOnceMs, "198.18.0.21"},
+            // From a router on the way, as the error names it.
+            {"198.18.0.24", 10, 5000, IP_DEST_HOST_UNREACHABLE, 0, kAtOnceMs, "198.18.0.2"},
+            {"198.18.0.25", 10, 5000, IP_TTL_EXPIRED_TRANSIT, 0, kAtOnceMs, "198.18.0.2"},
         });
 }
 

@@ -44,8 +44,11 @@ EchoFunction FakeEcho::Function() const
         --state->waiting;
         auto it = state->answers.find(host);
         const std::int32_t value = it == state->answers.end() ? -1 : it->second;
-        if (value < 0)
+        if (value < 0) {
+            SetIcmpLastError(IP_REQ_TIMED_OUT);
             return 0;
+        }
+        SetIcmpLastError(IP_SUCCESS);
         reply->replyAddress = 0;
         reply->roundTripTime = static_cast<std::uint32_t>(value);
         return 1;

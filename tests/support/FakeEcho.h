@@ -11,7 +11,8 @@
 #include <string>
 
 // An echo layer for tests: answers each host with a set value (a time, or -1
-// for no reply) and can hold every probe until released. Its state is shared
+// for no reply, which it gives as a timeout) and can hold every probe until
+// released. Its state is shared
 // with the workers, so it may outlive the test that made it.
 class FakeEcho
 {

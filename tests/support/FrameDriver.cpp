@@ -7,7 +7,10 @@
 #include "view/HostListCtrl.h"
 
 #include <QApplication>
+#include <QHelpEvent>
 #include <QTest>
+#include <QTextDocumentFragment>
+#include <QToolTip>
 #include <QWindow>
 
 #include <gtest/gtest.h>
@@ -81,6 +84,15 @@ int FrameDriver::RowCount() const
 std::string FrameDriver::Text(int row, int column) const
 {
     return frame_->hostList->GetItemText(row, column);
+}
+
+std::string FrameDriver::ToolTip(int row) const
+{
+    CHostListCtrl* list = frame_->hostList;
+    const QPoint pos = list->visualRect(list->model()->index(row, 1)).center();
+    QHelpEvent help(QEvent::ToolTip, pos, list->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(list->viewport(), &help);
+    return ToLocaleBytes(QTextDocumentFragment::fromHtml(QToolTip::text()).toPlainText());
 }
 
 std::string FrameDriver::ShownTitle() const

@@ -28,6 +28,9 @@ public:
 
     int RowCount() const;
     std::string Text(int row, int column) const;
+    // Hovers over a row as the window system does (a tooltip request on the
+    // list) and returns the tooltip then shown, as plain text.
+    std::string ToolTip(int row) const;
     // The title as the window system shows it.
     std::string ShownTitle() const;
 

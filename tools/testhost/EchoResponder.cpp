@@ -140,10 +140,11 @@ std::vector<OutgoingPacket> AnswerEchoRequest(std::span<const std::uint8_t> requ
     case HostBehaviour::From:
         return {Packet(behaviour.other, prober, EchoReply(icmp))};
     case HostBehaviour::Unreachable:
-        return {Packet(self, prober,
+        return {Packet(behaviour.other != 0 ? behaviour.other : self, prober,
             Error(3, static_cast<std::uint8_t>(behaviour.value), request, headerSize))};
     case HostBehaviour::Exceeded:
-        return {Packet(self, prober, Error(11, 0, request, headerSize))};
+        return {Packet(behaviour.other != 0 ? behaviour.other : self, prober,
+            Error(11, 0, request, headerSize))};
     case HostBehaviour::Hops:
         if (ttl < behaviour.value)
             return {Packet(self, prober, Error(11, 0, request, headerSize))};

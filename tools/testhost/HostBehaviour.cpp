@@ -16,6 +16,15 @@ std::optional<std::uint32_t> Number(const std::string& text)
     return static_cast<std::uint32_t>(n);
 }
 
+// A dotted address in the test range, network byte order.
+std::optional<std::uint32_t> TestHostAddress(const std::string& text)
+{
+    in_addr address {};
+    if (inet_pton(AF_INET, text.c_str(), &address) != 1 || !IsTestHostAddress(address.s_addr))
+        return std::nullopt;
+    return address.s_addr;
+}
+
 } // namespace
 
 std::optional<HostBehaviour> ParseHostBehaviour(const std::string& text)
@@ -33,6 +42,22 @@ std::optional<HostBehaviour> ParseHostBehaviour(const std::string& text)
         {"noise", HostBehaviour::Noise},
         {"badsum", HostBehaviour::BadChecksum},
     };
+    // An error that a router on the way sends in the host's place:
+    // "exceeded:ADDRESS", "unreach:CODE:ADDRESS".
+    const std::size_t second = argument.find(':');
+    if (name == "exceeded" && colon != std::string::npos) {
+        const std::optional<std::uint32_t> router = TestHostAddress(argument);
+        if (!router)
+            return std::nullopt;
+        return HostBehaviour {HostBehaviour::Exceeded, 0, *router};
+    }
+    if (name == "unreach" && second != std::string::npos) {
+        const std::optional<std::uint32_t> code = Number(argument.substr(0, second));
+        const std::optional<std::uint32_t> router = TestHostAddress(argument.substr(second + 1));
+        if (!code || !router)
+            return std::nullopt;
+        return HostBehaviour {HostBehaviour::Unreachable, *code, *router};
+    }
     for (const auto& [word, kind] : plain) {
         if (name == word)
             return colon == std::string::npos ? std::optional(HostBehaviour {kind}) : std::nullopt;
@@ -62,10 +87,10 @@ std::optional<HostBehaviour> ParseHostBehaviour(const std::string& text)
         return HostBehaviour {HostBehaviour::Flap, *on, 0, *off};
     }
     if (name == "from") {
-        in_addr other {};
-        if (inet_pton(AF_INET, argument.c_str(), &other) != 1 || !IsTestHostAddress(other.s_addr))
+        const std::optional<std::uint32_t> other = TestHostAddress(argument);
+        if (!other)
             return std::nullopt;
-        return HostBehaviour {HostBehaviour::From, 0, other.s_addr};
+        return HostBehaviour {HostBehaviour::From, 0, *other};
     }
     return std::nullopt;
 }

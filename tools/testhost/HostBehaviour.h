@@ -15,8 +15,8 @@ struct HostBehaviour
         Short, // answer with the last data byte left off
         Twice, // answer twice
         From, // answer from the address `other`
-        Unreachable, // destination unreachable with code `value`
-        Exceeded, // time exceeded in transit
+        Unreachable, // destination unreachable with code `value`, from `other` if set
+        Exceeded, // time exceeded in transit, from `other` if set
         Hops, // time exceeded when the request's TTL is below `value`, else answer
         Noise, // first replies to other requests, then the answer after 20 ms
         BadChecksum, // answer with a damaged checksum
@@ -31,7 +31,8 @@ struct HostBehaviour
 
 // "echo", "delay:150", "silent", "corrupt", "short", "twice", "from:198.18.0.2",
 // "unreach:1", "exceeded", "hops:10", "noise", "badsum", "flap:20000:15000",
-// "flood:20000".
+// "flood:20000"; "unreach:1:198.18.0.2" and "exceeded:198.18.0.2" send the
+// error from that address, as a router on the way would.
 std::optional<HostBehaviour> ParseHostBehaviour(const std::string& text);
 
 // Test hosts live only in 198.18.0.0/15, the range set aside for such tests.
