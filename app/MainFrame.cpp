@@ -89,20 +89,14 @@ int CMainFrame::OnCreate()
 
     hostList = new CHostListCtrl(this);
     hostList->setObjectName(QStringLiteral("hostList"));
-    // A list without border; it takes the keyboard focus only when clicked,
-    // since the frame keeps the focus to itself.
-    hostList->setFrameShape(QFrame::NoFrame);
-    hostList->setFocusPolicy(Qt::ClickFocus);
     setCentralWidget(hostList);
     hostList->sendToMainWindow
         = [this](std::uint32_t code, std::intptr_t param) { return OnUserMessage(code, param); };
     hostList->tick = [this] { return probes_.Now(); };
-    hostList->wallClock = [this] { return WallClock(); };
+    hostList->wallClock = services_.logClock;
 
     listFont = DialogFont();
     hostList->setFont(listFont);
-    hostList->setSelectionBehavior(QAbstractItemView::SelectRows);
-    hostList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     hostList->InsertHostColumns(width());
 
     logMode = 0;
@@ -263,11 +257,6 @@ void CMainFrame::OnSize()
         hostList->FitLastColumn(width());
 }
 
-std::time_t CMainFrame::WallClock() const
-{
-    return services_.logClock ? services_.logClock() : std::time(nullptr);
-}
-
 void CMainFrame::timerEvent(QTimerEvent* event)
 {
     if (event->timerId() == timerId_)
@@ -303,7 +292,7 @@ std::intptr_t CMainFrame::OnUserMessage(std::uint32_t code, std::intptr_t param)
             resultLog_->WriteResultLog(entry->name, result);
         entry->prevResult = result;
         const std::uint32_t now = probes_.Now();
-        NoteResult(entry->details, result, now, WallClock());
+        NoteResult(entry->details, result, now, services_.logClock());
         entry->lastDone = static_cast<std::int32_t>(now);
         entry->busy = 0;
         return 0;

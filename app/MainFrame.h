@@ -23,10 +23,9 @@ struct HostEntry;
 // the probes' clock, echo and threads, and these.
 struct FrameServices : ProbeServices
 {
-    // The wall clock (the system clock when empty), for the result log's
-    // lines and the times of day in the host list's tooltips; the log's
-    // folder.
-    std::function<std::time_t()> logClock;
+    // The wall clock, for the result log's lines and the times of day in the
+    // host list's tooltips; the log's folder.
+    std::function<std::time_t()> logClock = [] { return std::time(nullptr); };
     std::string logDirectory = ".";
     // The application's own command handling (the About box), reached for
     // commands the window does not handle itself.
@@ -94,7 +93,6 @@ private:
     void OnSize();
     void OnTimer();
     void FixOuterSize();
-    std::time_t WallClock() const;
 
     Services services_;
     ProbeRunner probes_;

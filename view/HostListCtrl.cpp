@@ -28,7 +28,14 @@ constexpr int kFixedColumnsWidth = 20 + 100 + 70;
 
 CHostListCtrl::CHostListCtrl(QWidget* parent)
     : CStripedListCtrl(parent)
-{ }
+{
+    // Without a border, whole rows selected. It takes the keyboard focus only
+    // when clicked: the main window keeps the focus to itself.
+    setFrameShape(QFrame::NoFrame);
+    setFocusPolicy(Qt::ClickFocus);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+}
 
 CHostListCtrl::~CHostListCtrl() = default;
 
