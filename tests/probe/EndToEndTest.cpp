@@ -48,8 +48,9 @@ TEST(EndToEnd, LoopbackSlowAndSilentHostsShowInTheirRows)
         ASSERT_TRUE(WaitUntil(settled, 9000 * KELVORAN_SLOWDOWN));
         EXPECT_EQ(f.Text(0, 2), "N/A");
         EXPECT_EQ(f.Text(1, 2), "0 ms");
+        // The test host holds its answer 150 ms; a busy machine adds a little.
         const std::string slow = f.Text(2, 2);
-        EXPECT_TRUE(slow == "150 ms" || slow == "151 ms") << slow;
+        EXPECT_TRUE(std::regex_match(slow, std::regex("15[0-9] ms"))) << slow;
         for (int row = 0; row < 3; ++row)
             EXPECT_EQ(f.Text(row, 0), "") << "no mark left once the result is shown";
         EXPECT_EQ(reinterpret_cast<HostEntry*>(f->hostList->GetItemData(0))->result, -1);
@@ -116,10 +117,10 @@ TEST(EndToEnd, TooltipsTellWhyAndHowEachHostFared)
         // Only the description that its column cuts short is told in full.
         const std::string slow = f.ToolTip(4);
         EXPECT_TRUE(std::regex_match(slow,
-            std::regex("Answered in 15[01] ms\n"
+            std::regex("Answered in 15[0-9] ms\n"
                        "Answering since 09:41:13 \\(8 s\\)\n"
                        "Probes sent: 2, answered: 2, loss: 0%\n"
-                       "Round trip min/avg/max/mdev: 15[01]/15[01](\\.5)?/15[01]/0(\\.5)? ms\n"
+                       "Round trip min/avg/max/mdev: 15[0-9]/15[0-9](\\.5)?/15[0-9]/[0-4](\\.5)? ms\n"
                        "Last answer: 09:41:18\n"
                        "Description: slow, behind the long line .* by the window")))
             << slow;
