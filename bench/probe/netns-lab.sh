@@ -2,6 +2,13 @@
 # the prober at 198.18.0.1, the test host's addresses given as ADDRESS=BEHAVIOUR.
 # Nothing leaves the machine. Needs root and iproute2.
 
+# The test programs' send guard lets them reach 198.18.0.0/15 only from a
+# namespace other than this one, the machine's.
+if [ -z "${KELVORAN_TEST_MACHINE_NETNS:-}" ]; then
+  KELVORAN_TEST_MACHINE_NETNS=$(stat -L -c '%d:%i' /proc/self/ns/net)
+  export KELVORAN_TEST_MACHINE_NETNS
+fi
+
 lab_id="kvb-$$"
 lab_prober="$lab_id-prober"
 lab_host="$lab_id-host"

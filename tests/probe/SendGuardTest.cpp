@@ -32,15 +32,17 @@ TEST(SendGuard, AllowsLoopbackAndTheTestHostRangeOnly)
 }
 
 // In the death-test process: alone in an empty namespace, a probe through a
-// raw socket to a documentation address. Exit status 0 would mean the send
-// went through to the kernel.
-void ProbeOutsideTheTestRanges()
+// raw socket to `host`; with `asMachine`, that namespace is taken for the
+// machine's. Exit status 0 would mean the send went through to the kernel.
+void ProbeFromAnEmptyNamespace(const char* host, bool asMachine)
 {
     if (unshare(CLONE_NEWNET) != 0)
         _exit(91);
+    if (asMachine)
+        TreatThisNetworkNamespaceAsTheMachines();
     const SocketEchoLayer echo(IcmpSocketKind::Raw);
     ProbeReply reply {};
-    IcmpProbe(echo, "192.0.2.1", &reply, 10, 1000, 32);
+    IcmpProbe(echo, host, &reply, 10, 1000, 32);
     _exit(0);
 }
 
@@ -49,8 +51,13 @@ TEST(SendGuard, AProbeOutsideTheTestRangesEndsTheProgramBeforeItSends)
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root for a network namespace of its own";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(ProbeOutsideTheTestRanges(), testing::KilledBySignal(SIGABRT),
+    EXPECT_EXIT(ProbeFromAnEmptyNamespace("192.0.2.1", false), testing::KilledBySignal(SIGABRT),
         "send guard: refused to send to 192\\.0\\.2\\.1");
+    // The test hosts' range only from a namespace a test made: from the
+    // machine's, it would follow the machine's routes.
+    EXPECT_EXIT(ProbeFromAnEmptyNamespace("198.18.0.11", true), testing::KilledBySignal(SIGABRT),
+        "send guard: refused to send to 198\\.18\\.0\\.11 from the machine's network namespace");
+    EXPECT_EXIT(ProbeFromAnEmptyNamespace("198.18.0.11", false), testing::ExitedWithCode(0), "");
 }
 
 // In the death-test process: alone, with a resolv.conf that names `server`

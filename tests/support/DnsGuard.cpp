@@ -1,5 +1,7 @@
 #include "tests/support/DnsGuard.h"
 
+#include "tests/support/SendGuard.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <net/if.h>
@@ -35,38 +37,6 @@
 #endif
 
 namespace {
-
-struct NamespaceId
-{
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-};
-
-NamespaceId NamespaceOf(const char* path)
-{
-    struct stat st
-    { };
-    if (stat(path, &st) != 0)
-        return {};
-    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-}
-
-// The machine's namespace is that of process 1; where that cannot be seen (not
-// root), the one this process started in, which is then the machine's too.
-const NamespaceId kStartNamespace = NamespaceOf("/proc/self/ns/net");
-std::atomic<std::uint64_t> treatedDevice {0};
-std::atomic<std::uint64_t> treatedInode {0};
-
-[[maybe_unused]] bool InTheMachinesNamespace()
-{
-    NamespaceId machine {treatedDevice.load(), treatedInode.load()};
-    if (machine.inode == 0)
-        machine = NamespaceOf("/proc/1/ns/net");
-    if (machine.inode == 0)
-        machine = kStartNamespace;
-    const NamespaceId here = NamespaceOf("/proc/thread-self/ns/net");
-    return here.device == machine.device && here.inode == machine.inode;
-}
 
 // Writes without the C library's buffers: this runs in a signal handler.
 void Say(const char* text)
@@ -235,7 +205,7 @@ struct Watch
         sigemptyset(&sys);
         sigaddset(&sys, SIGSYS);
         pthread_sigmask(SIG_UNBLOCK, &sys, nullptr);
-        inTheMachinesNamespace = InTheMachinesNamespace();
+        inTheMachinesNamespace = InTheMachinesNetworkNamespace();
         WatchThisThread();
         watching = true;
         watch.result = watch.lookup();
@@ -335,13 +305,6 @@ bool LeaveEveryNameServerBehind(const char* resolver, const char* nsswitch)
     if (s >= 0)
         close(s);
     return up;
-}
-
-void TreatThisNetworkNamespaceAsTheMachines()
-{
-    const NamespaceId here = NamespaceOf("/proc/thread-self/ns/net");
-    treatedDevice = here.device;
-    treatedInode = here.inode;
 }
 
 // Where --wrap sends the programs' own lookups.

@@ -15,10 +15,6 @@
 //
 // x86-64 Linux only; elsewhere the lookups run unwatched.
 
-// Makes the calling thread's network namespace count as the machine's, so that
-// the guard's own test can see it refuse in a namespace nothing leaves from.
-void TreatThisNetworkNamespaceAsTheMachines();
-
 // Puts the calling process into network and mount namespaces of its own where
 // no name server can be reached: loopback only, /etc/resolv.conf and
 // /etc/nsswitch.conf with the texts given, and an empty folder in the name
