@@ -5,6 +5,7 @@
 #include "hosts/HostEntry.h"
 #include "res/Resource.h"
 #include "tests/support/FakeEcho.h"
+#include "tests/support/FileFaults.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
 #include "tests/support/TempDir.h"
@@ -16,7 +17,6 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -44,17 +44,7 @@ namespace {
 // stop root. False where the file system has no such attribute.
 bool SetImmutable(const std::string& path, bool on)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    int flags = 0;
-    bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (done) {
-        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-        done = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    close(fd);
-    return done;
+    return SetInodeFlag(path, FS_IMMUTABLE_FL, on);
 }
 
 std::string Line(std::time_t t, const std::string& host, std::int32_t value)

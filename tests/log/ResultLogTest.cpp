@@ -2,12 +2,12 @@
 
 #include "log/LogMode.h"
 #include "log/ResultLogLine.h"
+#include "tests/support/FileFaults.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -17,11 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
 #include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -261,40 +258,22 @@ TEST_F(ResultLogFile, APartlyWrittenLineIsCutOffAndWrittenAgainWhole)
     auto log = MakeLog(dir_.path());
     log.WriteResultLog("10.0.0.1", 12);
 
-    rlimit old {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit tight = old;
-    tight.rlim_cur = first.size() + 10;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
-    ++now_;
-    log.WriteResultLog("10.0.0.2", 3);
-    const std::size_t waiting = log.QueuedLines();
-    const std::string during = In(kDay1);
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    std::size_t waiting = 0;
+    std::string during;
+    {
+        const FileSizeLimit limit(first.size() + 10);
+        ASSERT_TRUE(limit.active());
+        ++now_;
+        log.WriteResultLog("10.0.0.2", 3);
+        waiting = log.QueuedLines();
+        during = In(kDay1);
+    }
 
     EXPECT_EQ(waiting, 1u);
     EXPECT_EQ(during, first);
     ++now_;
     log.WriteResultLog("10.0.0.3", 4);
     EXPECT_EQ(In(kDay1), first + Line("09:05:04", "10.0.0.2", 3) + Line("09:05:05", "10.0.0.3", 4));
-}
-
-// The append-only attribute lets nobody, root included, cut a file shorter.
-bool SetAppendOnly(const std::string& path, bool on)
-{
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    int flags = 0;
-    bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (done) {
-        flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
-        done = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    close(fd);
-    return done;
 }
 
 // Where the part of a cut line cannot be cut off again, its rest follows it
@@ -307,25 +286,21 @@ TEST_F(ResultLogFile, ALineCutForGoodIsFinishedBeforeAnotherWriterAppends)
     auto log = MakeLog(dir_.path());
     auto other = MakeLog(dir_.path());
     log.WriteResultLog("10.0.0.1", 12);
-    if (!SetAppendOnly(dir_.file(kDay1), true))
+    // The append-only attribute lets nobody, root included, cut a file shorter.
+    if (!SetInodeFlag(dir_.file(kDay1), FS_APPEND_FL, true))
         GTEST_SKIP() << "the file system of " << dir_.path() << " has no append-only attribute";
-
-    rlimit old {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit tight = old;
-    tight.rlim_cur = first.size() + 10;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
-    ++now_;
-    log.WriteResultLog("10.0.0.2", 3);
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    {
+        const FileSizeLimit limit(first.size() + 10);
+        ASSERT_TRUE(limit.active());
+        ++now_;
+        log.WriteResultLog("10.0.0.2", 3);
+    }
 
     other.WriteResultLog("10.0.0.9", 1);
     EXPECT_EQ(other.QueuedLines(), 1u);
     EXPECT_TRUE(log.Flush());
     EXPECT_TRUE(other.Flush());
-    SetAppendOnly(dir_.file(kDay1), false);
+    SetInodeFlag(dir_.file(kDay1), FS_APPEND_FL, false);
     EXPECT_EQ(In(kDay1), first + Line("09:05:04", "10.0.0.2", 3) + Line("09:05:04", "10.0.0.9", 1));
 }
 
