@@ -47,8 +47,9 @@ TEST(EndToEnd, LoopbackSlowAndSilentHostsShowInTheirRows)
         };
         ASSERT_TRUE(WaitUntil(settled, 9000 * KELVORAN_SLOWDOWN));
         EXPECT_EQ(f.Text(0, 2), "N/A");
-        EXPECT_EQ(f.Text(1, 2), "0 ms");
-        // The test host holds its answer 150 ms; a busy machine adds a little.
+        // Loopback answers at once and the test host after 150 ms; a busy
+        // machine under a sanitizer adds a few.
+        EXPECT_TRUE(std::regex_match(f.Text(1, 2), std::regex("[0-9] ms"))) << f.Text(1, 2);
         const std::string slow = f.Text(2, 2);
         EXPECT_TRUE(std::regex_match(slow, std::regex("15[0-9] ms"))) << slow;
         for (int row = 0; row < 3; ++row)
