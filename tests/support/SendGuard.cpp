@@ -74,14 +74,23 @@ NamespaceId FindTheMachinesNamespace()
     return machine;
 }
 
-const NamespaceId kMachinesNamespace = FindTheMachinesNamespace();
+// Found on first use, so that no send before it can pass unchecked.
+const NamespaceId& FoundMachinesNamespace()
+{
+    static const NamespaceId machine = FindTheMachinesNamespace();
+    return machine;
+}
+
+// And found before main, while setenv is still safe: no thread runs yet.
+[[maybe_unused]] const NamespaceId& kFoundAtStart = FoundMachinesNamespace();
+
 std::atomic<std::uint64_t> treatedDevice {0};
 std::atomic<std::uint64_t> treatedInode {0};
 
 NamespaceId MachinesNamespace()
 {
     const NamespaceId treated {treatedDevice.load(), treatedInode.load()};
-    return treated.inode != 0 ? treated : kMachinesNamespace;
+    return treated.inode != 0 ? treated : FoundMachinesNamespace();
 }
 
 // A socket sends from the namespace it was made in, which need not be the
