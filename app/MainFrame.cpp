@@ -77,6 +77,9 @@ bool CMainFrame::PreCreateWindow()
     // frame's size (showEvent), the inner size is corrected.
     resize(kFrameWidth, kFrameHeight);
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    // The window stays on top while its user works in another one: a row's
+    // details must show there too, without a click that takes the focus.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     return true;
 }
 
@@ -111,6 +114,7 @@ int CMainFrame::OnCreate()
                     hostList->BeginChanges();
                     call();
                     hostList->EndChanges();
+                    hostList->RefreshToolTip();
                 },
                 Qt::QueuedConnection);
         },

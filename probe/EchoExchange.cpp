@@ -71,7 +71,7 @@ namespace {
 // takes to get round to reading it does not count. Its stamps are on the
 // real-time clock, which can be set while we wait; the monotonic measure
 // then stands in.
-std::uint32_t RoundTripMilliseconds(
+std::uint32_t RoundTripMicroseconds(
     const SentRequest& sent, std::optional<std::int64_t> arrivedReal)
 {
     const std::int64_t elapsed = Now(CLOCK_MONOTONIC) - sent.monotonic;
@@ -81,7 +81,7 @@ std::uint32_t RoundTripMilliseconds(
         if (stamped >= 0 && stamped <= elapsed)
             roundTrip = stamped;
     }
-    return static_cast<std::uint32_t>(std::max<std::int64_t>(roundTrip, 0) / 1'000'000);
+    return static_cast<std::uint32_t>(std::max<std::int64_t>(roundTrip, 0) / 1'000);
 }
 
 } // namespace
@@ -91,7 +91,7 @@ void StoreAnswer(EchoReply* reply, const PacketClass& answer, const SentRequest&
 {
     reply->address = answer.source;
     reply->status = answer.status;
-    reply->roundTripTime = RoundTripMilliseconds(sent, arrivedReal);
+    reply->roundTripUs = RoundTripMicroseconds(sent, arrivedReal);
     reply->dataSize = static_cast<std::uint32_t>(answer.data.size());
     const std::size_t kept = std::min(answer.data.size(), reply->data.size());
     std::copy_n(answer.data.begin(), kept, reply->data.begin());

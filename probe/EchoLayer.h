@@ -22,7 +22,7 @@ struct EchoReply
 {
     std::uint32_t address = 0; // who answered, network byte order
     std::uint32_t status = IP_SUCCESS;
-    std::uint32_t roundTripTime = 0; // whole milliseconds, truncated
+    std::uint32_t roundTripUs = 0; // microseconds, truncated
     std::uint32_t dataSize = 0; // bytes echoed; may be more than data has room for
     std::array<std::uint8_t, 255> data {}; // the first of them
 };

@@ -49,7 +49,8 @@ int IcmpProbe(const EchoLayer& echo, const char* host, ProbeReply* reply, std::u
     if (!passed)
         return 0;
     reply->replyAddress = answer.address;
-    reply->roundTripTime = answer.roundTripTime;
+    reply->roundTripTime = answer.roundTripUs / 1000;
+    reply->roundTripUs = answer.roundTripUs;
     return 1;
 }
 

@@ -12,6 +12,7 @@ struct ProbeReply
 {
     std::uint32_t replyAddress; // who answered, network byte order
     std::uint32_t roundTripTime; // whole milliseconds, truncated
+    std::uint32_t roundTripUs; // the same to the microsecond, truncated
 };
 
 // One ICMP echo exchange with the host, a dotted IPv4 address or a name that

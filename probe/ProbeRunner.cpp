@@ -115,7 +115,8 @@ void ProbeRunner::RunProbe(const std::shared_ptr<ProbeChannel>& channel, HostEnt
     const std::uint32_t status = ok ? IP_SUCCESS : IcmpLastError();
     const std::uint32_t source = ok ? 0 : IcmpLastErrorSource();
     const bool current = generation == channel->loadGeneration.load();
-    channel->Send({current ? entry : nullptr, generation, value, status, source});
+    const std::uint32_t roundTripUs = ok ? reply.roundTripUs : 0;
+    channel->Send({current ? entry : nullptr, generation, value, roundTripUs, status, source});
     channel->probesInFlight.fetch_sub(1);
 }
 
@@ -129,6 +130,7 @@ void ProbeRunner::Deliver()
             result.entry->result = result.value;
             result.entry->details.status = result.status;
             result.entry->details.source = result.source;
+            result.entry->details.roundTripUs = result.roundTripUs;
             onResult_(result.entry);
         } else {
             onResult_(nullptr);

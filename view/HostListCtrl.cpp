@@ -1,17 +1,17 @@
 #include "view/HostListCtrl.h"
 
-#include "hosts/HostDetails.h"
 #include "hosts/HostEntry.h"
 #include "hosts/ResultValue.h"
 #include "probe/UserMessage.h"
 #include "res/WidgetText.h"
 #include "view/CompareHostEntries.h"
+#include "view/HostDetailsText.h"
+#include "view/HostToolTip.h"
 #include "view/SortKey.h"
 
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QStyle>
-#include <QToolTip>
 
 #include <algorithm>
 
@@ -112,6 +112,8 @@ HostEntry* CHostListCtrl::RowEntry(int row) const
 
 void CHostListCtrl::ForgetRowEntry(int row)
 {
+    // The tooltip may tell of the entry that is going.
+    HideToolTip();
     SetItemData(row, 0);
 }
 
@@ -127,6 +129,7 @@ void CHostListCtrl::AppendRow(HostEntry* entry)
 
 void CHostListCtrl::RemoveAllRows()
 {
+    HideToolTip();
     DeleteAllItems();
 }
 
@@ -181,15 +184,36 @@ bool CHostListCtrl::viewportEvent(QEvent* event)
         return CStripedListCtrl::viewportEvent(event);
     const auto* help = static_cast<QHelpEvent*>(event);
     const QModelIndex index = indexAt(help->pos());
-    const QString text = index.isValid() ? RowToolTip(index.row()) : QString();
-    if (text.isEmpty()) {
-        QToolTip::hideText();
+    const HostEntry* entry = index.isValid() ? RowEntry(index.row()) : nullptr;
+    if (entry == nullptr) {
+        HideToolTip();
         return true;
     }
+    if (tip_ == nullptr)
+        tip_ = new CHostToolTip(viewport(), ToQColor(kNoReplyTextColor));
     // The tip stays while the mouse stays on the row; on another row it is
     // asked for again, with that row's details.
     const QRect cell = visualRect(index);
-    QToolTip::showText(help->globalPos(), text, viewport(),
-        QRect(0, cell.top(), viewport()->width(), cell.height()));
+    tip_->ShowTip(help->globalPos(), QRect(0, cell.top(), viewport()->width(), cell.height()),
+        RowToolTip(index.row()), entry->details.recent, tick());
     return true;
+}
+
+void CHostListCtrl::RefreshToolTip()
+{
+    if (tip_ == nullptr || !tip_->isVisible())
+        return;
+    const QModelIndex index = indexAt(tip_->Anchor());
+    const HostEntry* entry = index.isValid() ? RowEntry(index.row()) : nullptr;
+    if (entry == nullptr) {
+        HideToolTip();
+        return;
+    }
+    tip_->UpdateTip(RowToolTip(index.row()), entry->details.recent, tick());
+}
+
+void CHostListCtrl::HideToolTip()
+{
+    if (tip_ != nullptr)
+        tip_->hide();
 }

@@ -15,7 +15,10 @@
 // white and light blue; hosts without a reply are drawn in red. A header click
 // sorts by address, time or description (see SortByColumn). A group load
 // fills and empties it as the rows of its host entries. Hovering over a row
-// shows its host's details in a tooltip.
+// shows its host's details and latest results in a tooltip, which follows
+// them as results come in.
+class CHostToolTip;
+
 class CHostListCtrl : public CStripedListCtrl, public HostRows
 {
     Q_OBJECT
@@ -49,11 +52,16 @@ public:
     void AppendRow(HostEntry* entry) override;
     void RemoveAllRows() override;
 
-    // The tooltip of a row, as rich text: its host's details (see
+    // The words of a row's tooltip, as rich text: its host's details (see
     // HostDetailsText), with the whole description when the "Desc" column
     // shows it cut short. Built only when asked for; empty for a row without
     // an entry.
     QString RowToolTip(int row) const;
+    // A shown tooltip says again what the row under the mouse holds now: after
+    // results, which change the details and may re-sort the rows.
+    void RefreshToolTip();
+    // The tooltip, shown or not; null before the first.
+    const CHostToolTip* ToolTipWindow() const { return tip_; }
 
     std::int32_t sortKey = 0;
 
@@ -70,4 +78,7 @@ protected:
 
 private:
     bool DescriptionCut(int row) const;
+    void HideToolTip();
+
+    CHostToolTip* tip_ = nullptr; // made when first asked for
 };

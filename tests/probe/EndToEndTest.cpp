@@ -118,10 +118,10 @@ TEST(EndToEnd, TooltipsTellWhyAndHowEachHostFared)
         // Only the description that its column cuts short is told in full.
         const std::string slow = f.ToolTip(4);
         EXPECT_TRUE(std::regex_match(slow,
-            std::regex("Answered in 15[0-9] ms\n"
+            std::regex("Answered in 15[0-9]\\.[0-9] ms\n"
                        "Answering since 09:41:13 \\(8 s\\)\n"
                        "Probes sent: 2, answered: 2, loss: 0%\n"
-                       "Round trip min/avg/max/mdev: 15[0-9]/15[0-9](\\.5)?/15[0-9]/[0-4](\\.5)? ms\n"
+                       "Round trip min/avg/max/mdev (15[0-9]\\.[0-9]/){3}[0-4]\\.[0-9]{3} ms\n"
                        "Last answer: 09:41:18\n"
                        "Description: slow, behind the long line .* by the window")))
             << slow;

@@ -12,13 +12,13 @@ namespace {
 
 constexpr EchoHandle kHandle = 7;
 constexpr std::uint32_t kEarlierError = 777;
-constexpr ProbeReply kUntouched {0xdeadbeef, 0xdeadbeef};
+constexpr ProbeReply kUntouched {0xdeadbeef, 0xdeadbeef, 0xdeadbeef};
 
 EchoReply TrueEcho(std::uint8_t size = 32)
 {
     EchoReply reply;
     reply.address = 0x0a0012c6;
-    reply.roundTripTime = 12;
+    reply.roundTripUs = 12'345;
     reply.dataSize = size;
     reply.data.fill(0x45);
     return reply;
@@ -108,10 +108,12 @@ TEST(IcmpProbeSteps, EachOutcomeOfTheEchoLayerGivesItsResult)
         EXPECT_EQ(echo.calls, row.calls);
         if (row.result == 1) {
             EXPECT_EQ(reply.replyAddress, echo.answer.address);
-            EXPECT_EQ(reply.roundTripTime, echo.answer.roundTripTime);
+            EXPECT_EQ(reply.roundTripTime, 12u) << "whole milliseconds, cut";
+            EXPECT_EQ(reply.roundTripUs, echo.answer.roundTripUs);
         } else {
             EXPECT_EQ(reply.replyAddress, kUntouched.replyAddress);
             EXPECT_EQ(reply.roundTripTime, kUntouched.roundTripTime);
+            EXPECT_EQ(reply.roundTripUs, kUntouched.roundTripUs);
         }
     }
 }

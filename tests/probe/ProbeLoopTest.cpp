@@ -93,7 +93,7 @@ TEST_F(ProbeLoop, FirstProbesFiveSecondsAfterTheLoadThenResultsShow)
     EXPECT_EQ(f.Text(1, 2), "12 ms");
     EXPECT_EQ(f.Text(2, 2), "N/A");
     // The reason came along with the result.
-    EXPECT_EQ(f.ToolTip(1).substr(0, 18), "Answered in 12 ms\n");
+    EXPECT_EQ(f.ToolTip(1).substr(0, 21), "Answered in 12.00 ms\n");
     EXPECT_EQ(f.ToolTip(2).substr(0, 18), "Request timed out\n");
     const std::int32_t results[] = {0, 12, -1};
     for (int i = 0; i < 3; ++i) {

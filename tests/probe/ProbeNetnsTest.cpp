@@ -48,7 +48,7 @@ const std::vector<std::string> kTestHosts {
     "198.18.0.31=delay:80",
 };
 
-constexpr ProbeReply kUntouched {0xdeadbeef, 0xdeadbeef};
+constexpr ProbeReply kUntouched {0xdeadbeef, 0xdeadbeef, 0xdeadbeef};
 
 struct Outcome
 {

@@ -51,6 +51,7 @@ EchoFunction FakeEcho::Function() const
         SetIcmpLastError(IP_SUCCESS);
         reply->replyAddress = 0;
         reply->roundTripTime = static_cast<std::uint32_t>(value);
+        reply->roundTripUs = static_cast<std::uint32_t>(value) * 1000;
         return 1;
     };
 }

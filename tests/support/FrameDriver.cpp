@@ -5,12 +5,11 @@
 #include "res/WidgetText.h"
 #include "tests/support/ModalDriver.h"
 #include "view/HostListCtrl.h"
+#include "view/HostToolTip.h"
 
 #include <QApplication>
 #include <QHelpEvent>
 #include <QTest>
-#include <QTextDocumentFragment>
-#include <QToolTip>
 #include <QWindow>
 
 #include <gtest/gtest.h>
@@ -92,7 +91,10 @@ std::string FrameDriver::ToolTip(int row) const
     const QPoint pos = list->visualRect(list->model()->index(row, 1)).center();
     QHelpEvent help(QEvent::ToolTip, pos, list->viewport()->mapToGlobal(pos));
     QApplication::sendEvent(list->viewport(), &help);
-    return ToLocaleBytes(QTextDocumentFragment::fromHtml(QToolTip::text()).toPlainText());
+    const CHostToolTip* tip = list->ToolTipWindow();
+    if (tip == nullptr || !tip->isVisible())
+        return {};
+    return ToLocaleBytes(tip->PlainText());
 }
 
 std::string FrameDriver::ShownTitle() const

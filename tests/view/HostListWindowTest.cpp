@@ -8,10 +8,12 @@
 #include "tests/view/ListOnScreen.h"
 #include "view/CompareHostEntries.h"
 #include "view/HostListCtrl.h"
+#include "view/HostToolTip.h"
 
 #include <QHeaderView>
 #include <QImage>
 #include <QTest>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -350,4 +352,43 @@ TEST_F(HostListWindow, TheSelectedAndTheCurrentRowFollowTheirHostThroughASort)
     EXPECT_EQ(list->currentIndex().row(), rowOf(2));
     ClickHeader(f, 1);
     EXPECT_EQ(list->currentIndex().row(), rowOf(2));
+}
+
+// The window stays on top while its user works in another: resting the mouse
+// on a row shows the host's details there too, and they change with each
+// result while the mouse stays.
+TEST_F(HostListWindow, TheTooltipShowsBehindAnotherWindowsFocusAndFollowsTheResults)
+{
+    FrameDriver f(Services());
+    f.ChooseGroup("Five");
+    WaitForAllResults(f);
+    QWidget other;
+    other.setGeometry(f->geometry().translated(f->width() + 50, 0));
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    ASSERT_FALSE(f->isActiveWindow());
+
+    CHostListCtrl* list = f->hostList;
+    QPoint top;
+    list->GetItemPosition(2, &top);
+    const QPoint inWindow
+        = list->viewport()->mapTo(f.frame(), top + QPoint(list->GetColumnWidth(0) + 10, 3));
+    QTest::mouseMove(f->windowHandle(), inWindow);
+    ASSERT_TRUE(WaitUntil([&] {
+        return list->ToolTipWindow() != nullptr && list->ToolTipWindow()->isVisible();
+    }));
+    const CHostToolTip* tip = list->ToolTipWindow();
+    EXPECT_TRUE(tip->PlainText().startsWith("Answered in 3.000 ms\n")) << tip->PlainText().toStdString();
+
+    for (int ms = 4; ms < 10; ++ms) {
+        echo.Answer("127.0.0.3", ms == 6 ? -1 : ms);
+        WaitForAllResults(f);
+        const QString first = tip->PlainText().section('\n', 0, 0);
+        EXPECT_EQ(first.toStdString(),
+            ms == 6 ? "Request timed out" : "Answered in " + std::to_string(ms) + ".000 ms");
+        EXPECT_TRUE(tip->isVisible());
+    }
+    QTest::mouseMove(f->windowHandle(), inWindow + QPoint(0, list->RowHeight()));
+    EXPECT_TRUE(WaitUntil([&] { return !tip->isVisible(); }, 1000)) << "another row, another tip";
 }

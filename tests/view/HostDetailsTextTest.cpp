@@ -1,0 +1,290 @@
+// A host's tooltip from its results, without a window: the reasons in words,
+// since when a state holds, the figures since the group was loaded and the
+// latest results kept for the picture.
+
+#include "view/HostDetailsText.h"
+#include "hosts/GroupFile.h"
+#include "hosts/GroupLoad.h"
+#include "hosts/HostEntry.h"
+#include "hosts/HostTable.h"
+#include "probe/IcmpStatus.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t kRouter = 0x020012c6; // 198.18.0.2
+constexpr std::uint32_t kHost = 0x0d0012c6; // 198.18.0.13
+
+TEST(HostDetails, OutcomesInWords)
+{
+    struct Row
+    {
+        std::int32_t result;
+        std::uint32_t roundTripUs;
+        std::uint32_t status;
+        std::uint32_t source;
+        const char* text;
+    };
+    const Row rows[] = {
+        {-2, 0, IP_SUCCESS, 0, "Not probed yet"},
+        // Four figures, cut: never above the row's whole milliseconds.
+        {0, 52, IP_SUCCESS, 0, "Answered in 0.052 ms"},
+        {9, 9999, IP_SUCCESS, 0, "Answered in 9.999 ms"},
+        {10, 10000, IP_SUCCESS, 0, "Answered in 10.00 ms"},
+        {123, 123456, IP_SUCCESS, 0, "Answered in 123.4 ms"},
+        {4999, 4999999, IP_SUCCESS, 0, "Answered in 4999 ms"},
+        {-1, 0, IP_REQ_TIMED_OUT, 0, "Request timed out"},
+        {-1, 0, IP_DEST_HOST_UNREACHABLE, kRouter,
+            "Destination host unreachable, reported by 198.18.0.2"},
+        {-1, 0, IP_DEST_NET_UNREACHABLE, kRouter,
+            "Destination net unreachable, reported by 198.18.0.2"},
+        {-1, 0, IP_DEST_PORT_UNREACHABLE, kHost,
+            "Destination port unreachable, reported by 198.18.0.13"},
+        {-1, 0, IP_TTL_EXPIRED_TRANSIT, kRouter, "TTL expired in transit, reported by 198.18.0.2"},
+        {-1, 0, IP_PACKET_TOO_BIG, kRouter, "Packet too big, reported by 198.18.0.2"},
+        // The damaged reply's sender is the host itself: not named.
+        {-1, 0, ERROR_UNEXP_NET_ERR, kHost, "Reply did not match the request"},
+        // Without an ICMP error behind them, the own stack refused to send.
+        {-1, 0, IP_DEST_NET_UNREACHABLE, 0, "Could not send: no route to the network"},
+        {-1, 0, IP_DEST_HOST_UNREACHABLE, 0, "Could not send: no route to the host"},
+        {-1, 0, IP_PACKET_TOO_BIG, 0, "Could not send: the packet is too big"},
+        {-1, 0, ERROR_ACCESS_DENIED, 0, "Could not send: no permission"},
+        {-1, 0, ERROR_MOD_NOT_FOUND, 0, "Could not send: no permission to open an ICMP socket"},
+        {-1, 0, IP_GENERAL_FAILURE, 0, "General failure"},
+        {-1, 0, 4242, 0, "Failed with status 4242"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(ProbeOutcomeText(row.result, row.status, row.source, row.roundTripUs), row.text);
+    }
+}
+
+// A result as the window thread books it, some time after the one before;
+// a step with kLoad loads the group again instead.
+struct Step
+{
+    std::int32_t result;
+    std::uint32_t roundTripUs;
+    std::uint32_t status;
+    std::uint32_t source;
+    std::uint32_t afterMs;
+};
+constexpr std::int32_t kLoad = std::numeric_limits<std::int32_t>::min();
+constexpr Step Answer(std::uint32_t us, std::uint32_t afterMs = 5000)
+{
+    return {static_cast<std::int32_t>(us / 1000), us, IP_SUCCESS, 0, afterMs};
+}
+constexpr Step TimedOut(std::uint32_t afterMs = 10000)
+{
+    return {-1, 0, IP_REQ_TIMED_OUT, 0, afterMs};
+}
+constexpr Step kReload {kLoad, 0, 0, 0, 0};
+
+std::vector<Step> Times(int count, Step step)
+{
+    return std::vector<Step>(static_cast<std::size_t>(count), step);
+}
+std::vector<Step> operator+(std::vector<Step> a, const std::vector<Step>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The group's one host as its row holds it.
+class OneRow : public HostRows
+{
+public:
+    ~OneRow() { FreeRowEntries(*this); }
+    int RowCount() const override { return static_cast<int>(entries.size()); }
+    HostEntry* RowEntry(int row) const override { return entries[row]; }
+    void ForgetRowEntry(int row) override { entries[row] = nullptr; }
+    void AppendRow(HostEntry* entry) override { entries.push_back(entry); }
+    void RemoveAllRows() override { entries.clear(); }
+
+    std::vector<HostEntry*> entries;
+};
+
+void Load(OneRow& rows, HostTable& table, std::uint32_t tick)
+{
+    const std::string bytes = "[Lab]\n198.18.0.13 Lab router\n";
+    FilePtr file(std::tmpfile());
+    std::fwrite(bytes.data(), 1, bytes.size(), file.get());
+    std::rewind(file.get());
+    LoadGroupHosts(file.get(), "Lab", rows, table, [tick] { return tick; });
+}
+
+// What the picture is drawn from: the results kept, how many of them without
+// answer, the oldest and the newest (a level, or kGap for no answer) and how
+// long ago the oldest came.
+struct Kept
+{
+    std::size_t size;
+    int noAnswers;
+    int oldest;
+    int newest;
+    std::uint64_t oldestAgeMs;
+};
+constexpr int kGap = -1;
+
+int LevelAt(const ResultHistory& recent, std::size_t i)
+{
+    const std::optional<std::uint8_t> level = recent.Level(i);
+    return level ? *level : kGap;
+}
+
+TEST(HostDetails, FiguresAndLatestResultsSinceTheGroupWasLoaded)
+{
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    constexpr std::time_t kStart = 1714556467; // 2024-05-01 09:41:07 UTC
+    constexpr std::uint32_t kDay = 86'400'000;
+    // Levels on the picture's scale, five decades from 10 us over 250 levels.
+    constexpr int k50us = 35; // 0.7 decade
+    constexpr int k1ms = 100;
+    constexpr int k5ms = 135;
+    constexpr int k10ms = 150;
+    constexpr int k30ms = 174;
+    struct Row
+    {
+        const char* name;
+        std::uint32_t startTick;
+        std::vector<Step> steps;
+        std::uint32_t nowAfterMs;
+        const char* text;
+        Kept kept;
+    };
+    const Row rows[] = {
+        {"no answer yet", 1000, Times(3, TimedOut()), 5000,
+            "Request timed out\n"
+            "N/A since 09:41:17 (25 s)\n"
+            "Probes sent: 3, answered: 0, loss: 100%\n"
+            "No answer since the group was loaded",
+            {3, 3, kGap, kGap, 25000}},
+        {"answering again", 1000,
+            {Answer(10000), Answer(20000), TimedOut(), Answer(30000, 5000)}, 2000,
+            "Answered in 30.00 ms\n"
+            "Answering since 09:41:32 (2 s)\n"
+            "Probes sent: 4, answered: 3, loss: 25%\n"
+            "Round trip min/avg/max/mdev 10.00/20.00/30.00/8.164 ms\n"
+            "Last answer: 09:41:32",
+            {4, 1, k10ms, k30ms, 22000}},
+        {"a switch, to the microsecond", 1000, {Answer(45), Answer(90), Answer(48)}, 1000,
+            "Answered in 0.048 ms\n"
+            "Answering since 09:41:12 (11 s)\n"
+            "Probes sent: 3, answered: 3, loss: 0%\n"
+            "Round trip min/avg/max/mdev 0.045/0.061/0.090/0.020 ms\n"
+            "Last answer: 09:41:22",
+            {3, 0, 33, 34, 11000}},
+        {"tenths of a percent cut", 1000,
+            {Answer(1000), Answer(2000), {-1, 0, IP_DEST_HOST_UNREACHABLE, kRouter, 5000}}, 60000,
+            "Destination host unreachable, reported by 198.18.0.2\n"
+            "N/A since 09:41:22 (1 min)\n"
+            "Probes sent: 3, answered: 2, loss: 33.3%\n"
+            "Round trip min/avg/max/mdev 1.000/1.500/2.000/0.500 ms\n"
+            "Last answer: 09:41:17",
+            {3, 1, k1ms, kGap, 70000}},
+        // The oldest results roll out; the newest 120 stay, with the true time
+        // since the oldest of them.
+        {"round the ring", 1000, Times(5, TimedOut()) + Times(120, Answer(50)), 3000,
+            "Answered in 0.050 ms\n"
+            "Answering since 09:42:02 (9 min)\n"
+            "Probes sent: 125, answered: 120, loss: 4%\n"
+            "Round trip min/avg/max/mdev 0.050/0.050/0.050/0.000 ms\n"
+            "Last answer: 09:51:57",
+            {120, 0, k50us, k50us, 598000}},
+        {"silent for long", 1000, Times(130, TimedOut()), 0,
+            "Request timed out\n"
+            "N/A since 09:41:17 (21 min)\n"
+            "Probes sent: 130, answered: 0, loss: 100%\n"
+            "No answer since the group was loaded",
+            {120, 120, kGap, kGap, 1190000}},
+        // Longer than a gap can tell apart: only what came after is kept.
+        {"for days, across the tick count's wrap", 0xFFFFFF00u,
+            {Answer(5000, 1000), Answer(5000, 2 * kDay), Answer(5000, 2 * kDay)}, 4 * 3'600'000,
+            "Answered in 5.000 ms\n"
+            "Answering since 2024-05-01 09:41:08 (4 d 4 h)\n"
+            "Probes sent: 3, answered: 3, loss: 0%\n"
+            "Round trip min/avg/max/mdev 5.000/5.000/5.000/0.000 ms\n"
+            "Last answer: 09:41:08",
+            {1, 0, k5ms, k5ms, 4 * 3'600'000}},
+        {"a new load starts afresh", 1000, {Answer(7000), Answer(9000), kReload, TimedOut()}, 0,
+            "Request timed out\n"
+            "N/A since 09:41:27 (0 s)\n"
+            "Probes sent: 1, answered: 0, loss: 100%\n"
+            "No answer since the group was loaded",
+            {1, 1, kGap, kGap, 0}},
+        {"nothing since the new load", 1000, {Answer(7000), kReload}, 3000, "Not probed yet",
+            {0, 0, kGap, kGap, 0}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        OneRow hostRows;
+        HostTable table;
+        std::uint32_t tick = row.startTick;
+        std::time_t wall = kStart;
+        Load(hostRows, table, tick);
+        for (const Step& step : row.steps) {
+            tick += step.afterMs;
+            wall += step.afterMs / 1000;
+            if (step.result == kLoad) {
+                Load(hostRows, table, tick);
+                continue;
+            }
+            HostEntry& entry = *hostRows.entries.at(0);
+            entry.result = step.result;
+            entry.details.status = step.status;
+            entry.details.source = step.source;
+            entry.details.roundTripUs = step.roundTripUs;
+            NoteResult(entry.details, step.result, tick, wall);
+        }
+        tick += row.nowAfterMs;
+        wall += row.nowAfterMs / 1000;
+        const HostEntry& entry = *hostRows.entries.at(0);
+        EXPECT_EQ(HostDetailsText(entry, tick, wall), row.text);
+
+        const ResultHistory& recent = entry.details.recent;
+        ASSERT_EQ(recent.Size(), row.kept.size);
+        int noAnswers = 0;
+        for (std::size_t i = 0; i < recent.Size(); ++i)
+            noAnswers += LevelAt(recent, i) == kGap ? 1 : 0;
+        EXPECT_EQ(noAnswers, row.kept.noAnswers);
+        if (recent.Size() > 0) {
+            EXPECT_EQ(LevelAt(recent, 0), row.kept.oldest);
+            EXPECT_EQ(LevelAt(recent, recent.Size() - 1), row.kept.newest);
+        }
+        EXPECT_EQ(recent.OldestAgeMs(tick), row.kept.oldestAgeMs);
+    }
+}
+
+// The picture's scale keeps a switch's 0.05 ms and a far host's 500 ms apart
+// from its ends, and holds everything beyond them at its ends.
+TEST(HostDetails, ScaleOfThePicture)
+{
+    struct Row
+    {
+        std::uint32_t us;
+        int level;
+    };
+    const Row rows[] = {
+        {0, 0},
+        {10, 0},
+        {11, 2},
+        {50, 35},
+        {500'000, 235},
+        {999'999, 250},
+        {1'000'000, 250},
+        {5'000'000, 250},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(ResultHistory::LevelOf(row.us), row.level) << row.us << " us";
+}
+
+} // namespace

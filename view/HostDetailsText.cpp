@@ -1,0 +1,161 @@
+#include "view/HostDetailsText.h"
+
+#include "hosts/HostEntry.h"
+#include "hosts/Resolver.h"
+#include "hosts/ResultValue.h"
+#include "probe/IcmpStatus.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+enum class Origin {
+    Icmp, // an ICMP error says so; without a source, the own stack refused the send
+    Local, // only the own stack says so: the request was not sent
+    Plain, // no one to name
+};
+
+struct StatusWords
+{
+    std::uint32_t status;
+    Origin origin;
+    const char* words; // as an ICMP error, or plain
+    const char* local; // after "Could not send: "
+};
+
+// Every status the echo layer sets, in the words the tooltip shows.
+constexpr StatusWords kStatusWords[] = {
+    {IP_REQ_TIMED_OUT, Origin::Plain, "Request timed out", nullptr},
+    {ERROR_UNEXP_NET_ERR, Origin::Plain, "Reply did not match the request", nullptr},
+    {IP_DEST_HOST_UNREACHABLE, Origin::Icmp, "Destination host unreachable",
+        "no route to the host"},
+    {IP_DEST_NET_UNREACHABLE, Origin::Icmp, "Destination net unreachable",
+        "no route to the network"},
+    {IP_DEST_PROT_UNREACHABLE, Origin::Icmp, "Destination protocol unreachable", nullptr},
+    {IP_DEST_PORT_UNREACHABLE, Origin::Icmp, "Destination port unreachable", nullptr},
+    {IP_TTL_EXPIRED_TRANSIT, Origin::Icmp, "TTL expired in transit", nullptr},
+    {IP_TTL_EXPIRED_REASSEM, Origin::Icmp, "TTL expired during reassembly", nullptr},
+    {IP_PARAM_PROBLEM, Origin::Icmp, "Parameter problem", nullptr},
+    {IP_BAD_ROUTE, Origin::Icmp, "Source route failed", nullptr},
+    {IP_PACKET_TOO_BIG, Origin::Icmp, "Packet too big", "the packet is too big"},
+    {ERROR_ACCESS_DENIED, Origin::Local, nullptr, "no permission"},
+    {IP_BAD_DESTINATION, Origin::Local, nullptr, "not an address a request can go to"},
+    {ERROR_MOD_NOT_FOUND, Origin::Local, nullptr, "no permission to open an ICMP socket"},
+    {ERROR_TOO_MANY_OPEN_FILES, Origin::Local, nullptr, "too many open files"},
+    {IP_BAD_OPTION, Origin::Local, nullptr, "bad option"},
+    {WSAHOST_NOT_FOUND, Origin::Plain, "Host not found", nullptr},
+    {IP_GENERAL_FAILURE, Origin::Plain, "General failure", nullptr},
+};
+
+// Tenths as "12" or "12.3", in digits whatever LC_NUMERIC says.
+std::string Tenths(std::uint64_t tenths)
+{
+    const std::string whole = std::to_string(tenths / 10);
+    return tenths % 10 == 0 ? whole : whole + "." + std::to_string(tenths % 10);
+}
+
+// How long ago, to the two largest units: "45 s", "3 min", "2 h 5 min", "3 d 4 h".
+std::string Duration(std::uint64_t ms)
+{
+    using std::to_string;
+    const std::uint64_t s = ms / 1000;
+    if (s < 60)
+        return to_string(s) + " s";
+    if (s < 3600)
+        return to_string(s / 60) + " min";
+    if (s < 86400)
+        return to_string(s / 3600) + " h " + to_string(s / 60 % 60) + " min";
+    return to_string(s / 86400) + " d " + to_string(s / 3600 % 24) + " h";
+}
+
+// Local time of day, with the date when it is not today's.
+std::string TimeOfDay(std::time_t then, std::time_t now)
+{
+    std::tm local {};
+    std::tm today {};
+    localtime_r(&then, &local);
+    localtime_r(&now, &today);
+    char text[32];
+    const bool sameDay = local.tm_year == today.tm_year && local.tm_yday == today.tm_yday;
+    std::strftime(text, sizeof text, sameDay ? "%H:%M:%S" : "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+} // namespace
+
+std::string MillisecondsText(std::uint64_t us)
+{
+    // Decimals by magnitude: three below 10 ms, then one fewer per decade.
+    int decimals = 3;
+    for (std::uint64_t limit = 10'000; decimals > 0 && us >= limit; limit *= 10)
+        --decimals;
+    const auto whole = static_cast<unsigned long long>(us / 1000);
+    char text[32];
+    if (decimals == 0) {
+        std::snprintf(text, sizeof text, "%llu", whole);
+        return text;
+    }
+    unsigned fraction = static_cast<unsigned>(us % 1000);
+    for (int i = decimals; i < 3; ++i)
+        fraction /= 10;
+    std::snprintf(text, sizeof text, "%llu.%0*u", whole, decimals, fraction);
+    return text;
+}
+
+std::string AgoText(std::uint64_t ms)
+{
+    return Duration(ms) + " ago";
+}
+
+std::string ProbeOutcomeText(
+    std::int32_t result, std::uint32_t status, std::uint32_t source, std::uint32_t roundTripUs)
+{
+    if (result == kResultNotProbed)
+        return "Not probed yet";
+    if (result >= 0)
+        return "Answered in " + MillisecondsText(roundTripUs) + " ms";
+    for (const StatusWords& w : kStatusWords) {
+        if (w.status != status)
+            continue;
+        if (w.origin == Origin::Local || (w.origin == Origin::Icmp && source == 0 && w.local))
+            return std::string("Could not send: ") + w.local;
+        if (w.origin == Origin::Icmp && source != 0)
+            return std::string(w.words) + ", reported by " + DottedAddress(source);
+        return w.words;
+    }
+    return "Failed with status " + std::to_string(status);
+}
+
+std::string HostDetailsText(const HostEntry& entry, std::uint32_t tick, std::time_t wall)
+{
+    const HostDetails& d = entry.details;
+    std::string text = ProbeOutcomeText(entry.result, d.status, d.source, d.roundTripUs);
+    if (d.probes == 0)
+        return text;
+    const std::uint64_t age = d.stateAgeMs + static_cast<std::uint32_t>(tick - d.lastTick);
+    const std::string state = d.answering ? "Answering" : ResultText(kResultNoReply);
+    text += "\n" + state + " since " + TimeOfDay(d.stateSince, wall) + " (" + Duration(age) + ")";
+    // Loss in tenths, cut rather than rounded, so that it reads 100% only
+    // when nothing answered.
+    const std::uint64_t lost = d.probes - d.answers;
+    text += "\nProbes sent: " + std::to_string(d.probes) + ", answered: "
+        + std::to_string(d.answers) + ", loss: " + Tenths(lost * 1000 / d.probes) + "%";
+    if (d.answers == 0)
+        return text + "\nNo answer since the group was loaded";
+    // The mean deviation as ping reports it: the root of the mean squared
+    // distance from the average.
+    const double n = d.answers;
+    const double average = static_cast<double>(d.sumUs) / n;
+    const double variance = d.sumSquaresUs / n - average * average;
+    const double deviation = variance > 0 ? std::sqrt(variance) : 0.0;
+    text += "\nRound trip min/avg/max/mdev " + MillisecondsText(d.minUs) + "/"
+        + MillisecondsText(d.sumUs / d.answers) + "/" + MillisecondsText(d.maxUs) + "/"
+        + MillisecondsText(static_cast<std::uint64_t>(deviation)) + " ms";
+    return text + "\nLast answer: " + TimeOfDay(d.lastAnswer, wall);
+}
+
+std::string DescriptionLine(const HostEntry& entry)
+{
+    return "Description: " + entry.description;
+}

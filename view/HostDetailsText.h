@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+struct HostEntry;
+
+// A round trip in milliseconds from microseconds, to four figures and cut
+// rather than rounded, so that it never reads above the row's whole
+// milliseconds: "0.052", "9.999", "12.34", "123.4", "1234".
+std::string MillisecondsText(std::uint64_t us);
+
+// How long ago, to its two largest units: "45 s ago", "10 min ago", "2 h 5 min
+// ago", "3 d 4 h ago".
+std::string AgoText(std::uint64_t ms);
+
+// The latest outcome in words: "Answered in 0.052 ms", "Request timed out",
+// "Destination host unreachable, reported by 198.18.0.2", "Could not send: no
+// route to the network", ... A status that an ICMP error can stand for but
+// that has no source came from this machine's own stack, before sending.
+std::string ProbeOutcomeText(
+    std::int32_t result, std::uint32_t status, std::uint32_t source, std::uint32_t roundTripUs);
+
+// A host's tooltip, one line each: the latest outcome; since when its state
+// holds, as local time and how long ago; probes sent and answered, loss, round
+// trips and the time of the last answer since the group was loaded. `tick`
+// and `wall` are now. ASCII only.
+std::string HostDetailsText(const HostEntry& entry, std::uint32_t tick, std::time_t wall);
+
+// The tooltip's line with the whole description, for a list that shows it cut
+// short; in the locale's encoding, as the description.
+std::string DescriptionLine(const HostEntry& entry);
