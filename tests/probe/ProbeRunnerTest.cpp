@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -35,14 +36,20 @@ public:
         };
     }
 
-    // Runs posted calls until `done` holds; false after the timeout.
+    // Runs posted calls until `done` holds; false after the timeout. `done`
+    // may turn true without a call posted (workers that begin to wait): it is
+    // asked again every few milliseconds.
     bool RunUntil(const std::function<bool()>& done, int timeoutMs = 5000 * KELVORAN_SLOWDOWN)
     {
         const auto deadline = std::chrono::steady_clock::now() + timeoutMs * 1ms;
         while (!done()) {
             std::unique_lock lock(mutex_);
-            if (!posted_.wait_until(lock, deadline, [this] { return !calls_.empty(); }))
-                return done();
+            const auto until = std::min(deadline, std::chrono::steady_clock::now() + 5ms);
+            if (!posted_.wait_until(lock, until, [this] { return !calls_.empty(); })) {
+                if (std::chrono::steady_clock::now() >= deadline)
+                    return done();
+                continue;
+            }
             std::function<void()> call = std::move(calls_.front());
             calls_.pop_front();
             lock.unlock();
