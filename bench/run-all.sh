@@ -30,7 +30,7 @@ done
 
 (cd "$repo" && cmake --preset release >/dev/null &&
   cmake --build --preset release -j "${JOBS:-2}" --target scale_bench kelvoran-bench-probe \
-    kelvoran-testhost bench_window_parts >/dev/null)
+    kelvoran-testhost bench_window_parts bench_tooltip >/dev/null)
 
 work=$(mktemp -d)
 ns="kvb-run-$$"
@@ -111,9 +111,10 @@ for ((r = 1; r <= reps; r++)); do
     tee -a "$work/probe-thr"
 done
 
-echo "== the window thread's parts: a tick over 10,000 entries, handing over results"
+echo "== the window thread's parts: a tick over 10,000 entries, handing over results, a host's tooltip"
 for ((r = 1; r <= reps; r++)); do
   "$build/bench/window/bench_window_parts" | tee -a "$work/window-parts"
+  QT_QPA_PLATFORM=offscreen "$build/bench/window/bench_tooltip" 2>/dev/null | tee -a "$work/tooltip"
 done
 
 echo "== accuracy: test hosts answering after 1, 20, 150 and 900 ms; ping (iputils) and the probe on each socket kind, $accuracyCount each, 200 ms apart"
@@ -205,6 +206,10 @@ row "probe on a thread each, datagram" "$thrDgram" "$fping0" "$(ratio "$thrDgram
 row "tick over 10,000 entries, cap stops it (us)" "$(median "$work/window-parts" tick_capped_us)" "" "" ""
 row "tick over 10,000 entries, whole walk (us)" "$(median "$work/window-parts" tick_whole_walk_us)" "" "" ""
 row "handing over one result, window CPU (us)" "$(median "$work/window-parts" deliver_us_per_result)" "" "" ""
+tooltip1=$(median "$work/tooltip" tooltip_shown_us)
+tooltip2=$(median "$work/tooltip" tooltip_shown_2x_us)
+row "a host's tooltip shown, words and picture (us)" "$tooltip1" "2000" "" "$(verdict "$tooltip1" 2000 "<")"
+row "  the same at scale 2 (us)" "$tooltip2" "2000" "" "$(verdict "$tooltip2" 2000 "<")"
 echo "fping answered: $(median "$work/fping-0" answered) of 10000 (-i 0), $(median "$work/fping-1" answered) (-i 1), $(median "$work/fping-10" answered) (-i 10)"
 echo
 row "round trip (ms), test host delay" "kelvoran median" "ping median" "difference" "verdict"

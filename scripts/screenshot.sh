@@ -20,9 +20,11 @@
 #
 # With --tooltip the program runs in the prober's namespace of a lab as the
 # benchmarks make it (bench/probe/netns-lab.sh): the build's test host answers
-# for test-net hosts there, one of them through a router's "host unreachable",
-# and others fail at once for want of a route. The mouse rests on that host's
-# row, and the picture shows the window with the tooltip.
+# for test-net hosts there, one of them now and then (it answers for 30 s and
+# falls silent for 20 s), one through a router's "host unreachable", and
+# others fail at once for want of a route. After SHOT_WAIT seconds (180 by
+# default) another program's window takes the focus, the mouse rests on the
+# flapping host's row, and the picture shows the window with the tooltip.
 #
 # Needs root (for the namespace), Xvfb, openbox, xdotool and imagemagick;
 # weston and Xwayland for --xwayland.
@@ -41,7 +43,7 @@ program=$build/kelvoran
 tools=(xdotool import unshare ip)
 if [ "$xwayland" = 1 ]; then tools+=(weston Xwayland); else tools+=(Xvfb openbox); fi
 if [ "$tooltip" = 1 ]; then
-  tools+=(convert)
+  tools+=(convert xmessage)
   testhost=$build/tools/kelvoran-testhost
   [ -x "$testhost" ] || { echo "screenshot: no test host at $testhost; build a preset first" >&2; exit 1; }
   # shellcheck source=bench/probe/netns-lab.sh
@@ -86,12 +88,13 @@ elif [ "$tooltip" = 1 ]; then
   program_env=()
   output=docs/screenshot-tooltip.png
   group='Branch office'
-  hosts=(198.18.0.10=echo 198.18.0.11=delay:38 198.18.0.17=unreach:1:198.18.0.2
-    198.18.0.20=exceeded:198.18.0.2 198.18.0.12=silent)
+  hosts=(198.18.0.10=echo 198.18.0.13=flap:30000:20000 198.18.0.11=delay:38
+    198.18.0.17=unreach:1:198.18.0.2 198.18.0.20=exceeded:198.18.0.2 198.18.0.12=silent)
   cat >"$work/kelvoran.ini" <<EOF
 [$group]
 127.0.0.1	This machine
 198.18.0.10	Branch router
+198.18.0.13	Radio link, roof
 198.18.0.17	Print server, second floor
 198.18.0.11	File server
 198.18.0.20	Camera, yard
@@ -179,17 +182,25 @@ for window in $(xdotool search --name '^kelvoran : '); do
 done
 [ -n "$main" ] || { echo "screenshot: the main window is not there" >&2; exit 1; }
 if [ "$tooltip" = 1 ]; then
-  # Two more rounds, so that the figures have something to count, then the
-  # mouse on the third row (the unreachable host), below the menu and the
-  # header, and time for the tooltip to come up. The picture is the screen
+  # Some minutes of results, then another program active, as the monitor is
+  # used, the mouse on the third row (the flapping host), below the menu and
+  # the header, and time for the tooltip to come up. The picture is the screen
   # around the window, its black background trimmed away.
-  sleep 10
+  sleep "${SHOT_WAIT:-180}"
   eval "$(xdotool getwindowgeometry --shell "$main")"
+  xmessage -geometry "+$((X + WIDTH + 20))+$Y" "Another program, active" &
+  pids+=($!)
+  other=""
+  for _ in $(seq 50); do
+    other=$(xdotool search --name '^xmessage$' 2>/dev/null | head -1) && [ -n "$other" ] && break
+    sleep 0.1
+  done
+  [ -n "$other" ] && xdotool windowactivate --sync "$other"
   xdotool mousemove $((X + 60)) $((Y + 66))
   sleep 0.3
   xdotool mousemove $((X + 62)) $((Y + 67))
   sleep 2
-  import -window root -crop "$((WIDTH + 260))x$((HEIGHT + 200))+$((X - 10))+$((Y - 40))" "$work/screen.png"
+  import -window root -crop "$((WIDTH + 320))x$((HEIGHT + 320))+$((X - 10))+$((Y - 40))" "$work/screen.png"
   convert "$work/screen.png" +repage -trim +repage "$root/$output"
 else
   import -frame -window "$main" "$root/$output"

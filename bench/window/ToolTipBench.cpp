@@ -1,0 +1,84 @@
+// The cost of a host's tooltip as it is shown: its words, its picture of 120
+// results laid out and painted, at scale 1 and 2, for a host whose full ring
+// holds answers and gaps. Prints key=value figures in microseconds (medians of
+// 201 rounds). Runs on Qt's offscreen platform unless told otherwise.
+#include "hosts/HostDetails.h"
+#include "hosts/HostEntry.h"
+#include "view/HostListCtrl.h"
+#include "view/HostToolTip.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+template <typename Work> double MedianUs(Work work)
+{
+    std::vector<double> rounds;
+    for (int r = 0; r < 201; ++r) {
+        const auto start = std::chrono::steady_clock::now();
+        work();
+        rounds.push_back(
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+                .count());
+    }
+    return Median(rounds);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    CHostListCtrl list;
+    list.InsertHostColumns(350);
+    HostEntry* entry = NewHostEntry();
+    entry->name = "198.18.0.13";
+    entry->description = "Radio link, roof";
+    std::uint32_t tick = 1000;
+    for (int i = 0; i < 130; ++i) {
+        tick += 5000;
+        const bool answered = i % 7 < 5;
+        entry->result = answered ? 12 : -1;
+        entry->details.roundTripUs = 12345 + static_cast<std::uint32_t>(i) * 37;
+        NoteResult(entry->details, entry->result, tick, 1714556467 + i * 5);
+    }
+    list.AppendRow(entry);
+    list.tick = [tick] { return tick; };
+    list.resize(350, 250);
+
+    CHostToolTip tip(list.viewport(), QColor(255, 0, 0));
+    tip.ShowTip(QPoint(10, 10), QRect(0, 0, 350, 18), list.RowToolTip(0), entry->details.recent,
+        tick);
+    auto shown = [&](qreal scale) {
+        return [&, scale] {
+            tip.UpdateTip(list.RowToolTip(0), entry->details.recent, tick);
+            QImage image(tip.size() * scale, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(scale);
+            tip.render(&image);
+        };
+    };
+    const double words = MedianUs([&] { (void)list.RowToolTip(0); });
+    const double at1 = MedianUs(shown(1));
+    const double at2 = MedianUs(shown(2));
+    std::printf("tooltip_words_us=%.0f tooltip_shown_us=%.0f tooltip_shown_2x_us=%.0f\n", words,
+        at1, at2);
+    tip.hide();
+    list.RemoveAllRows();
+    FreeHostEntry(entry);
+    return 0;
+}
