@@ -1,11 +1,13 @@
 // Feeds arbitrary bytes to the reply validation of the echo layer: the packet
 // classifier for both socket kinds, with and without an IP header in front,
-// the classifier of queued ICMP errors, and the probe's judge of an answer.
+// the classifier of queued ICMP errors, the finder of a request in the copy
+// that comes back with its stamp, and the probe's judge of an answer.
 //
 // Input: a 16-byte preamble, then the packet.
 //   0      flags: 1 raw socket (else datagram), 2 put a well-formed IP header
 //          in front, 4 make the ICMP checksum right, 8 build a true echo reply
-//          of the packet bytes as data instead
+//          of the packet bytes as data instead, 16 the packet arrived longer
+//          and was cut to these bytes
 //   1..4   identifier, sequence of the request (big-endian)
 //   5..8   destination of the request
 //   9..12  sender that a datagram socket reports
@@ -14,6 +16,7 @@
 // Checks the invariants that the probe relies on and traps when one breaks,
 // among them that the key the shared raw socket looks a packet up by names
 // the request that the classifier says the packet answers.
+#include "probe/EchoExchange.h"
 #include "probe/EchoLayer.h"
 #include "probe/IcmpPacket.h"
 #include "probe/IcmpProbe.h"
@@ -37,6 +40,7 @@ enum Flags : std::uint8_t {
     kWithIpHeader = 2,
     kFixChecksum = 4,
     kBuildReply = 8,
+    kCut = 16,
 };
 
 void Check(bool holds)
@@ -73,18 +77,6 @@ std::vector<std::uint8_t> IpHeader(std::uint32_t source, std::uint32_t destinati
     return header;
 }
 
-// What the echo layer stores of an answer, as the probe then judges it.
-EchoReply Stored(const PacketClass& answer)
-{
-    EchoReply reply;
-    reply.address = answer.source;
-    reply.status = answer.status;
-    reply.dataSize = static_cast<std::uint32_t>(answer.data.size());
-    std::copy_n(
-        answer.data.begin(), std::min(answer.data.size(), reply.data.size()), reply.data.begin());
-    return reply;
-}
-
 void CheckJudge(const EchoReply& reply, std::uint8_t dataSize)
 {
     const std::uint32_t verdict = JudgeEchoReply(reply, dataSize);
@@ -96,7 +88,8 @@ void CheckJudge(const EchoReply& reply, std::uint8_t dataSize)
         Check(verdict == reply.status);
 }
 
-void CheckClass(const PacketClass& c, std::span<const std::uint8_t> bytes, const EchoTag& tag)
+void CheckClass(
+    const PacketClass& c, std::span<const std::uint8_t> bytes, const EchoTag& tag, bool cut)
 {
     switch (c.verdict) {
     case PacketVerdict::NotOurs:
@@ -105,12 +98,13 @@ void CheckClass(const PacketClass& c, std::span<const std::uint8_t> bytes, const
     case PacketVerdict::Reply: {
         Check(c.status == IP_SUCCESS && c.source == tag.destination);
         // The data is the tail of what was read, right behind an ICMP header
-        // whose checksum holds.
+        // whose checksum holds, unless the packet was cut short.
         Check(c.data.data() + c.data.size() == bytes.data() + bytes.size());
         Check(c.data.data() >= bytes.data() + kIcmpHeaderSize);
         const std::span<const std::uint8_t> icmp(
             c.data.data() - kIcmpHeaderSize, c.data.size() + kIcmpHeaderSize);
-        Check(icmp[0] == 0 && InternetChecksum(icmp) == 0);
+        Check(icmp[0] == 0 && (cut || InternetChecksum(icmp) == 0));
+        Check(cut ? c.dataSize > c.data.size() : c.dataSize == c.data.size());
         return;
     }
     case PacketVerdict::Error:
@@ -168,8 +162,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (built && (flags & kWithIpHeader))
         std::memcpy(&read[12], &tag.destination, 4);
 
-    const PacketClass c = ClassifyIcmpPacket(bytes, kind, from, tag);
-    CheckClass(c, bytes, tag);
+    // A packet cut short by the receive buffer said how long it was.
+    const bool cut = (flags & kCut) != 0;
+    const PacketClass c
+        = ClassifyIcmpPacket(bytes, bytes.size() + (cut ? 1000 : 0), kind, from, tag);
+    CheckClass(c, bytes, tag, cut);
     // The shared raw socket finds the waiting probe by this key before it
     // judges the packet: whatever would answer the request must lead to it.
     const std::optional<std::uint32_t> key = RawPacketEchoKey(bytes);
@@ -179,16 +176,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(c.verdict == PacketVerdict::Reply);
         Check(std::equal(c.data.begin(), c.data.end(), body.begin(), body.end()));
     }
-    CheckJudge(Stored(c), dataSize);
+    CheckJudge(AnswerReply(c), dataSize);
+    const std::optional<std::uint32_t> sent = SentPacketEchoKey(bytes);
+    Check(!sent || bytes.size() >= kIcmpHeaderSize + 20);
 
     const PacketClass q
         = ClassifyQueuedIcmpError(queuedType, queuedCode, bytes, tag.destination, sender, tag);
     Check(q.verdict != PacketVerdict::Reply);
-    CheckClass(q, bytes, tag);
+    CheckClass(q, bytes, tag, false);
     if (q.verdict == PacketVerdict::Error) {
         Check(q.source == sender && IcmpErrorStatus(queuedType, queuedCode) == q.status);
         Check(bytes.size() >= kIcmpHeaderSize && bytes[0] == 8);
     }
-    CheckJudge(Stored(q), dataSize);
+    CheckJudge(AnswerReply(q), dataSize);
     return 0;
 }

@@ -1,5 +1,8 @@
 #include "probe/EchoExchange.h"
 
+#include <linux/errqueue.h>
+#include <linux/net_tstamp.h>
+#include <netinet/in.h>
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -47,52 +50,115 @@ std::uint32_t SendFailureStatus(int error)
     }
 }
 
-int FailEcho(std::uint32_t status)
+bool NoRoomToSend(int error)
 {
-    SetIcmpLastError(status);
-    return 0;
+    // A raw socket says ENOBUFS where a queue below it is full.
+    return error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS;
 }
 
-std::optional<std::int64_t> ArrivalStamp(msghdr& msg)
+bool AskForStamps(int fd, bool withPacketCopies)
 {
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-            timespec stamp;
-            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-            return Nanoseconds(stamp);
-        }
+    unsigned flags = SOF_TIMESTAMPING_TX_SOFTWARE | SOF_TIMESTAMPING_RX_SOFTWARE
+        | SOF_TIMESTAMPING_SOFTWARE;
+    if (!withPacketCopies)
+        flags |= SOF_TIMESTAMPING_OPT_TSONLY;
+    const bool stamped = setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPING, &flags, sizeof flags) == 0;
+    if (!stamped) {
+        // Arrival stamps alone, where the kernel gives no more.
+        const int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     }
-    return std::nullopt;
+    if (withPacketCopies) {
+        const int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+    }
+    return stamped;
 }
 
 namespace {
 
-// The kernel stamps each packet as it arrives, so the time a busy thread
-// takes to get round to reading it does not count. Its stamps are on the
-// real-time clock, which can be set while we wait; the monotonic measure
-// then stands in.
-std::uint32_t RoundTripMicroseconds(
-    const SentRequest& sent, std::optional<std::int64_t> arrivedReal)
+// The software stamp of a SCM_TIMESTAMPING message: the first of its three.
+std::optional<std::int64_t> SoftwareStamp(const cmsghdr* c)
 {
-    const std::int64_t elapsed = Now(CLOCK_MONOTONIC) - sent.monotonic;
-    std::int64_t roundTrip = elapsed;
-    if (arrivedReal) {
-        const std::int64_t stamped = *arrivedReal - sent.real;
-        if (stamped >= 0 && stamped <= elapsed)
-            roundTrip = stamped;
-    }
-    return static_cast<std::uint32_t>(std::max<std::int64_t>(roundTrip, 0) / 1'000);
+    scm_timestamping stamps;
+    std::memcpy(&stamps, CMSG_DATA(c), sizeof stamps);
+    if (stamps.ts[0].tv_sec == 0 && stamps.ts[0].tv_nsec == 0)
+        return std::nullopt;
+    return Nanoseconds(stamps.ts[0]);
 }
 
 } // namespace
 
-void StoreAnswer(EchoReply* reply, const PacketClass& answer, const SentRequest& sent,
-    std::optional<std::int64_t> arrivedReal)
+Arrival ReadArrival(msghdr& msg)
 {
-    reply->address = answer.source;
-    reply->status = answer.status;
-    reply->roundTripUs = RoundTripMicroseconds(sent, arrivedReal);
-    reply->dataSize = static_cast<std::uint32_t>(answer.data.size());
-    const std::size_t kept = std::min(answer.data.size(), reply->data.size());
-    std::copy_n(answer.data.begin(), kept, reply->data.begin());
+    Arrival arrival;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level != SOL_SOCKET)
+            continue;
+        if (c->cmsg_type == SCM_TIMESTAMPING && c->cmsg_len >= CMSG_LEN(sizeof(scm_timestamping))) {
+            arrival.stamp = SoftwareStamp(c);
+        } else if (c->cmsg_type == SCM_TIMESTAMPNS && c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+            timespec stamp;
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            arrival.stamp = Nanoseconds(stamp);
+        } else if (c->cmsg_type == SO_RXQ_OVFL && c->cmsg_len >= CMSG_LEN(sizeof(std::uint32_t))) {
+            std::uint32_t drops;
+            std::memcpy(&drops, CMSG_DATA(c), sizeof drops);
+            arrival.drops = drops;
+        }
+    }
+    return arrival;
+}
+
+std::optional<std::int64_t> TransmitStamp(msghdr& msg)
+{
+    std::optional<std::int64_t> stamp;
+    bool sent = false;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPING
+            && c->cmsg_len >= CMSG_LEN(sizeof(scm_timestamping))) {
+            stamp = SoftwareStamp(c);
+        } else if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR
+            && c->cmsg_len >= CMSG_LEN(sizeof(sock_extended_err))) {
+            sock_extended_err error;
+            std::memcpy(&error, CMSG_DATA(c), sizeof error);
+            sent = error.ee_origin == SO_EE_ORIGIN_TIMESTAMPING && error.ee_info == SCM_TSTAMP_SND;
+        }
+    }
+    return sent ? stamp : std::nullopt;
+}
+
+std::int64_t RoundTripNs(const ExchangeTimes& times, std::int64_t takenMonotonic)
+{
+    const std::int64_t elapsed = takenMonotonic - times.sentMonotonic;
+    auto believable = [elapsed](std::int64_t t) { return t >= 0 && t <= elapsed; };
+    if (times.arrivedStamp) {
+        if (times.leftStamp && believable(*times.arrivedStamp - *times.leftStamp))
+            return *times.arrivedStamp - *times.leftStamp;
+        if (believable(*times.arrivedStamp - times.sentReal))
+            return *times.arrivedStamp - times.sentReal;
+    }
+    return std::max<std::int64_t>(elapsed, 0);
+}
+
+EchoReply AnswerReply(const PacketClass& answer)
+{
+    EchoReply reply;
+    reply.answers = 1;
+    reply.address = answer.source;
+    reply.status = answer.status;
+    reply.dataSize = static_cast<std::uint32_t>(answer.dataSize);
+    const std::size_t kept = std::min(answer.data.size(), reply.data.size());
+    std::copy_n(answer.data.begin(), kept, reply.data.begin());
+    return reply;
+}
+
+EchoReply Timed(EchoReply reply, const ExchangeTimes& times, std::int64_t takenMonotonic,
+    std::uint32_t timeoutMs)
+{
+    const std::int64_t roundTrip = RoundTripNs(times, takenMonotonic);
+    if (roundTrip > std::int64_t {timeoutMs} * 1'000'000)
+        return NoAnswer(IP_REQ_TIMED_OUT);
+    reply.roundTripUs = static_cast<std::uint32_t>(roundTrip / 1000);
+    return reply;
 }

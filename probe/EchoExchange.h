@@ -10,14 +10,19 @@
 #include <cstdint>
 #include <optional>
 
-// What both of the echo layer's socket paths do alike: their clocks, how a
-// failed send reads as a status, and how an answer is written into the reply.
+// What both of the echo layer's socket paths do alike: their clocks and the
+// kernel's stamps, how a failed send reads as a status, and how an answer
+// becomes the reply.
 
-// Room for the largest answer worth reading: IP header with options, ICMP
-// header and 255 bytes of data, or an error quoting such a request. A longer
-// packet is cut short, and an echo cut short still shows more data than any
-// request carries.
+// Room for the largest answer worth reading in full: IP header with options,
+// ICMP header and 255 bytes of data, or an error quoting such a request. A
+// longer packet is cut short and judged by its header.
 constexpr std::size_t kReceiveBufferSize = 1024;
+
+// Room for the ancillary data of one received message or error-queue entry:
+// the kernel's stamps, the receive queue's drop count, an extended error with
+// its offender's address.
+constexpr std::size_t kControlSize = 256;
 
 std::int64_t Nanoseconds(const timespec& t);
 std::int64_t Now(clockid_t clock);
@@ -28,22 +33,51 @@ std::uint32_t RandomSeed();
 
 // The status for a request that the kernel refused to send, by its errno.
 std::uint32_t SendFailureStatus(int error);
+// A send refused for want of room in the send buffer or below it, which
+// passes: the request waits for room.
+bool NoRoomToSend(int error);
 
-// Sets IcmpLastError and returns 0, the number of answers stored.
-int FailEcho(std::uint32_t status);
+// Asks the kernel for its software stamps on the socket: when each request
+// leaves (an entry on the error queue) and when each packet arrives, both on
+// the real-time clock. A datagram socket sends one request, so a stamp alone
+// tells enough; a raw socket is shared, and the entry carries a copy of the
+// packet, so that the stamp can be matched to its request. The raw socket also
+// counts the packets its receive queue had no room for. False when the kernel
+// refuses stamps: the program then reads its clocks around the send.
+bool AskForStamps(int fd, bool withPacketCopies);
 
-// The kernel's arrival stamp of a received packet (SO_TIMESTAMPNS), on the
-// real-time clock, when it carries one.
-std::optional<std::int64_t> ArrivalStamp(msghdr& msg);
-
-// When and how a request went out: the clocks read just before it was sent.
-struct SentRequest
+// What the ancillary data of a received packet says.
+struct Arrival
 {
-    std::int64_t real = 0;
-    std::int64_t monotonic = 0;
+    std::optional<std::int64_t> stamp; // the kernel's arrival stamp
+    std::optional<std::uint32_t> drops; // packets dropped by the receive queue so far
+};
+Arrival ReadArrival(msghdr& msg);
+
+// The transmit stamp of an error-queue entry, when it is one.
+std::optional<std::int64_t> TransmitStamp(msghdr& msg);
+
+// The clocks of one exchange: read just before the send that went out, and
+// the kernel's stamps as its request left and its answer arrived.
+struct ExchangeTimes
+{
+    std::int64_t sentReal = 0;
+    std::int64_t sentMonotonic = 0;
+    std::optional<std::int64_t> leftStamp;
+    std::optional<std::int64_t> arrivedStamp;
 };
 
-// Writes the answer into the reply, its round trip from the send to its
-// arrival stamp where the stamp is there and believable.
-void StoreAnswer(EchoReply* reply, const PacketClass& answer, const SentRequest& sent,
-    std::optional<std::int64_t> arrivedReal);
+// The round trip of an answer taken in at `takenMonotonic`, in nanoseconds:
+// the kernel's stamps at both ends where both are there, else from just
+// before the send to the arrival stamp, else to when it was taken in. A
+// stamped time counts only within what the monotonic clock measured, for the
+// real-time clock may be set meanwhile.
+std::int64_t RoundTripNs(const ExchangeTimes& times, std::int64_t takenMonotonic);
+
+// The reply for an answer, its round trip not yet known.
+EchoReply AnswerReply(const PacketClass& answer);
+// The reply with the round trip of its answer, taken in at `takenMonotonic`, in
+// microseconds; a timeout instead for an answer that came later than
+// `timeoutMs` after its request left.
+EchoReply Timed(EchoReply reply, const ExchangeTimes& times, std::int64_t takenMonotonic,
+    std::uint32_t timeoutMs);

@@ -56,6 +56,12 @@ IcmpSocketKind IcmpLibrary::Kind()
     return Loaded()->Kind();
 }
 
+std::uint32_t IcmpLibrary::ReceiveDrops()
+{
+    const SocketEchoLayer* echo = Loaded();
+    return echo != nullptr ? echo->ReceiveDrops() : 0;
+}
+
 std::optional<IcmpSocketKind> IcmpLibrary::FindWorkingKind()
 {
     if (CanOpen(IcmpSocketKind::Datagram))

@@ -2,6 +2,7 @@
 
 #include "probe/IcmpSocketKind.h"
 
+#include <cstdint>
 #include <optional>
 
 class EchoLayer;
@@ -21,6 +22,9 @@ public:
     // The echo layer Load settled on; only after Load has returned 1.
     static const EchoLayer& Echo();
     static IcmpSocketKind Kind();
+    // Answers the kernel dropped for want of room in the receive queue of
+    // the raw kind's shared socket; 0 for the datagram kind.
+    static std::uint32_t ReceiveDrops();
 
     // The socket kind that can be opened now, tried anew on every call.
     static std::optional<IcmpSocketKind> FindWorkingKind();

@@ -116,23 +116,30 @@ std::optional<std::uint32_t> IcmpErrorStatus(std::uint8_t type, std::uint8_t cod
     }
 }
 
-PacketClass ClassifyIcmpPacket(std::span<const std::uint8_t> bytes, IcmpSocketKind kind,
-    std::uint32_t sourceAddress, const EchoTag& tag)
+PacketClass ClassifyIcmpPacket(std::span<const std::uint8_t> bytes, std::size_t arrivedSize,
+    IcmpSocketKind kind, std::uint32_t sourceAddress, const EchoTag& tag)
 {
     std::span<const std::uint8_t> icmp = bytes;
+    std::size_t icmpSize = std::max(arrivedSize, bytes.size());
     std::uint32_t source = sourceAddress;
     if (kind == IcmpSocketKind::Raw) {
         const std::optional<IpHeader> ip = ParseIpHeader(bytes);
         if (!ip || ip->protocol != kProtocolIcmp)
             return {};
         // The total length would only trim link-layer padding, which the
-        // kernel has already removed; what was read is what arrived.
+        // kernel has already removed; what arrived is what was read, or what
+        // the receive call says when it was cut short.
         icmp = bytes.subspan(ip->headerSize);
+        icmpSize -= ip->headerSize;
         source = ip->source;
     }
+    if (icmp.size() < kIcmpHeaderSize)
+        return {};
     // Raw sockets get packets before the kernel checks them, so a damaged
-    // message must be dropped here as the kernel would drop it.
-    if (icmp.size() < kIcmpHeaderSize || InternetChecksum(icmp) != 0)
+    // message must be dropped here as the kernel would drop it. One cut short
+    // cannot be checked, and is taken for what its header says.
+    const bool cut = icmpSize > icmp.size();
+    if (!cut && InternetChecksum(icmp) != 0)
         return {};
 
     const std::uint8_t type = icmp[0];
@@ -140,7 +147,8 @@ PacketClass ClassifyIcmpPacket(std::span<const std::uint8_t> bytes, IcmpSocketKi
         if (Read16(icmp, 4) != tag.identifier || Read16(icmp, 6) != tag.sequence
             || source != tag.destination)
             return {};
-        return {PacketVerdict::Reply, IP_SUCCESS, source, icmp.subspan(kIcmpHeaderSize)};
+        return {PacketVerdict::Reply, IP_SUCCESS, source, icmp.subspan(kIcmpHeaderSize),
+            icmpSize - kIcmpHeaderSize};
     }
 
     const std::optional<std::uint32_t> status = IcmpErrorStatus(type, icmp[1]);
@@ -171,6 +179,28 @@ std::optional<std::uint32_t> RawPacketEchoKey(std::span<const std::uint8_t> byte
         icmp = quoted.subspan(inner->headerSize);
     }
     return std::uint32_t {Read16(icmp, 4)} << 16 | Read16(icmp, 6);
+}
+
+std::optional<std::uint32_t> SentPacketEchoKey(std::span<const std::uint8_t> copy)
+{
+    // An Ethernet header names IPv4 in its last two bytes; without one, the
+    // packet starts at once. Either way the other is tried too.
+    constexpr std::size_t kEthernetHeaderSize = 14;
+    const bool ethernet = copy.size() > kEthernetHeaderSize && Read16(copy, 12) == 0x0800;
+    const std::size_t first = ethernet ? kEthernetHeaderSize : 0;
+    for (const std::size_t at : {first, kEthernetHeaderSize - first}) {
+        if (copy.size() <= at)
+            break;
+        const std::span<const std::uint8_t> packet = copy.subspan(at);
+        const std::optional<IpHeader> ip = ParseIpHeader(packet);
+        if (!ip || ip->protocol != kProtocolIcmp
+            || packet.size() < ip->headerSize + kIcmpHeaderSize
+            || packet[ip->headerSize] != kEchoRequest)
+            continue;
+        const std::span<const std::uint8_t> icmp = packet.subspan(ip->headerSize);
+        return std::uint32_t {Read16(icmp, 4)} << 16 | Read16(icmp, 6);
+    }
+    return std::nullopt;
 }
 
 PacketClass ClassifyQueuedIcmpError(std::uint8_t type, std::uint8_t code,

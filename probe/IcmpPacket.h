@@ -29,6 +29,7 @@ struct PacketClass
     std::uint32_t status = 0; // IcmpStatus: IP_SUCCESS for a reply, the error's meaning otherwise
     std::uint32_t source = 0; // who sent it, network byte order
     std::span<const std::uint8_t> data; // a reply's echoed data, within the received bytes
+    std::size_t dataSize = 0; // the echoed data's size; more than data holds when cut short
 };
 
 constexpr std::size_t kIcmpHeaderSize = 8;
@@ -49,9 +50,13 @@ std::optional<std::uint32_t> IcmpErrorStatus(std::uint8_t type, std::uint8_t cod
 
 // Judges one packet read from an ICMP socket of the given kind: raw sockets
 // deliver the IP header in front, datagram sockets do not and give the sender
-// as sourceAddress (network byte order) instead. Safe on any bytes.
-PacketClass ClassifyIcmpPacket(std::span<const std::uint8_t> bytes, IcmpSocketKind kind,
-    std::uint32_t sourceAddress, const EchoTag& tag);
+// as sourceAddress (network byte order) instead. `arrivedSize` is the size the
+// packet had, as a raw socket reports it with MSG_TRUNC, or at least that size
+// where the socket does not tell: a packet longer than the bytes read was cut
+// short, and is judged by its header, as its checksum cannot be checked. Safe
+// on any bytes.
+PacketClass ClassifyIcmpPacket(std::span<const std::uint8_t> bytes, std::size_t arrivedSize,
+    IcmpSocketKind kind, std::uint32_t sourceAddress, const EchoTag& tag);
 
 // Which request a packet read from a raw ICMP socket (IP header in front)
 // would answer: the identifier (high half) and sequence (low half) of an echo
@@ -59,6 +64,13 @@ PacketClass ClassifyIcmpPacket(std::span<const std::uint8_t> bytes, IcmpSocketKi
 // other packet. Only finds whom to ask: ClassifyIcmpPacket still judges the
 // packet in full against that request's tag. Safe on any bytes.
 std::optional<std::uint32_t> RawPacketEchoKey(std::span<const std::uint8_t> bytes);
+
+// Which request the copy of a sent packet is, as the kernel hands it back with
+// the stamp of its leaving: the identifier (high half) and sequence (low half)
+// of the echo request in it. The copy starts with the link-layer header of the
+// device it left by, fourteen bytes on Ethernet and loopback, none on a tunnel.
+// Nothing for anything else. Safe on any bytes.
+std::optional<std::uint32_t> SentPacketEchoKey(std::span<const std::uint8_t> copy);
 
 // Judges one ICMP error that a datagram socket queued for its request: the
 // type and code of the error, the bytes it quoted from the ICMP header of the

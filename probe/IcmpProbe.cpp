@@ -11,47 +11,37 @@ namespace {
 constexpr std::uint8_t kDataByte = 0x45; // 'E'
 }
 
-int IcmpProbe(const char* host, ProbeReply* reply, std::uint8_t ttl, std::uint32_t timeout,
-    std::uint8_t dataSize)
+ProbeOutcome IcmpProbe(
+    const char* host, std::uint8_t ttl, std::uint32_t timeout, std::uint8_t dataSize)
 {
-    if (!IcmpLibrary::Load()) {
-        SetIcmpLastError(ERROR_MOD_NOT_FOUND);
-        return 0;
-    }
-    return IcmpProbe(IcmpLibrary::Echo(), host, reply, ttl, timeout, dataSize);
+    if (!IcmpLibrary::Load())
+        return {ERROR_MOD_NOT_FOUND};
+    return IcmpProbe(IcmpLibrary::Echo(), host, ttl, timeout, dataSize);
 }
 
-int IcmpProbe(const EchoLayer& echo, const char* host, ProbeReply* reply, std::uint8_t ttl,
+ProbeOutcome IcmpProbe(const EchoLayer& echo, const char* host, std::uint8_t ttl,
     std::uint32_t timeout, std::uint8_t dataSize)
 {
     const std::optional<std::uint32_t> destination = ResolveHostText(host);
-    if (!destination) {
-        SetIcmpLastError(WSAHOST_NOT_FOUND);
-        return 0;
-    }
-    const EchoHandle handle = echo.CreateHandle();
+    if (!destination)
+        return {WSAHOST_NOT_FOUND};
+    std::uint32_t failure = IP_GENERAL_FAILURE;
+    const EchoHandle handle = echo.CreateHandle(&failure);
     if (handle == kInvalidEchoHandle)
-        return 0;
+        return {failure};
 
     std::uint8_t data[255];
     std::fill_n(data, dataSize, kDataByte);
-    const EchoRequest request {*destination, ttl, data, dataSize, timeout};
-    EchoReply answer;
-    bool passed = false;
-    // With no answer, or more than one, the echo layer's reason stands.
-    if (echo.SendEcho(handle, request, &answer) == 1) {
-        const std::uint32_t status = JudgeEchoReply(answer, dataSize);
-        SetIcmpLastError(status, status == IP_SUCCESS ? 0 : answer.address);
-        passed = status == IP_SUCCESS;
-    }
+    const EchoReply answer = echo.SendEcho(handle, {*destination, ttl, data, dataSize, timeout});
     echo.CloseHandle(handle);
 
-    if (!passed)
-        return 0;
-    reply->replyAddress = answer.address;
-    reply->roundTripTime = answer.roundTripUs / 1000;
-    reply->roundTripUs = answer.roundTripUs;
-    return 1;
+    // With no answer, or more than one, the echo layer's reason stands.
+    if (answer.answers != 1)
+        return {answer.answers == 0 ? answer.status : IP_GENERAL_FAILURE};
+    const std::uint32_t status = JudgeEchoReply(answer, dataSize);
+    if (status != IP_SUCCESS)
+        return {status, answer.address};
+    return {IP_SUCCESS, 0, {answer.address, answer.roundTripUs / 1000, answer.roundTripUs}};
 }
 
 std::uint32_t JudgeEchoReply(const EchoReply& reply, std::uint8_t dataSize)

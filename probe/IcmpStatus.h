@@ -25,14 +25,3 @@ enum IcmpStatus : std::uint32_t {
     IP_BAD_DESTINATION = 11018,
     IP_GENERAL_FAILURE = 11050,
 };
-
-// The reason for the latest failure of a probe on the calling thread. A
-// successful probe sets it to IP_SUCCESS.
-std::uint32_t IcmpLastError();
-// Who sent the answer that failed that probe (network byte order): the router
-// or host whose ICMP error it was, or the host whose reply was damaged. 0 when
-// no answer came, or when this machine's own stack gave up: a status such as
-// "net unreachable" then means that the request was never sent.
-std::uint32_t IcmpLastErrorSource();
-// Sets both; a status without an answer behind it has no source.
-void SetIcmpLastError(std::uint32_t status, std::uint32_t source = 0);

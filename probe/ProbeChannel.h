@@ -1,5 +1,7 @@
 #pragma once
 
+#include "probe/IcmpProbe.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -14,10 +16,7 @@ struct ProbeResult
 {
     HostEntry* entry = nullptr; // nullptr: the worker's group was replaced
     std::int32_t generation = 0; // the load generation the worker started in
-    std::int32_t value = -1; // round-trip time in ms, or -1
-    std::uint32_t roundTripUs = 0; // an answer's round trip to the microsecond
-    std::uint32_t status = 0; // why it failed (IcmpStatus); IP_SUCCESS for an answer
-    std::uint32_t source = 0; // who sent the answer that failed it, or 0 (IcmpLastErrorSource)
+    ProbeOutcome outcome;
 };
 
 // What the main window shares with its probe workers. It is reference-counted

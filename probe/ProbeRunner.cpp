@@ -104,19 +104,10 @@ void ProbeRunner::RunProbe(const std::shared_ptr<ProbeChannel>& channel, HostEnt
     std::int32_t generation, const std::string& name, const EchoFunction& echo)
 {
     channel->probesInFlight.fetch_add(1);
-    ProbeReply reply {};
-    // The echo says why it failed on this thread, as IcmpProbe does; one that
-    // fails without a word still reads as a failure, not as the reason of an
-    // earlier probe that ran on this thread.
-    SetIcmpLastError(IP_GENERAL_FAILURE);
-    const int ok = echo ? echo(name.c_str(), &reply, kTtl, kTimeoutMs, kDataSize)
-                        : IcmpProbe(name.c_str(), &reply, kTtl, kTimeoutMs, kDataSize);
-    const std::int32_t value = ok ? static_cast<std::int32_t>(reply.roundTripTime) : kResultNoReply;
-    const std::uint32_t status = ok ? IP_SUCCESS : IcmpLastError();
-    const std::uint32_t source = ok ? 0 : IcmpLastErrorSource();
+    const ProbeOutcome outcome = echo ? echo(name.c_str(), kTtl, kTimeoutMs, kDataSize)
+                                      : IcmpProbe(name.c_str(), kTtl, kTimeoutMs, kDataSize);
     const bool current = generation == channel->loadGeneration.load();
-    const std::uint32_t roundTripUs = ok ? reply.roundTripUs : 0;
-    channel->Send({current ? entry : nullptr, generation, value, roundTripUs, status, source});
+    channel->Send({current ? entry : nullptr, generation, outcome});
     channel->probesInFlight.fetch_sub(1);
 }
 
@@ -127,10 +118,13 @@ void ProbeRunner::Deliver()
         // group loads happen: between the worker's test and this moment a
         // load may have freed the entry.
         if (result.entry != nullptr && result.generation == channel_->loadGeneration.load()) {
-            result.entry->result = result.value;
-            result.entry->details.status = result.status;
-            result.entry->details.source = result.source;
-            result.entry->details.roundTripUs = result.roundTripUs;
+            const ProbeOutcome& outcome = result.outcome;
+            result.entry->result = outcome.Answered()
+                ? static_cast<std::int32_t>(outcome.reply.roundTripTime)
+                : kResultNoReply;
+            result.entry->details.status = outcome.status;
+            result.entry->details.source = outcome.source;
+            result.entry->details.roundTripUs = outcome.reply.roundTripUs;
             onResult_(result.entry);
         } else {
             onResult_(nullptr);

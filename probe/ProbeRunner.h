@@ -11,13 +11,12 @@
 
 class ProbeChannel;
 struct HostEntry;
-struct ProbeReply;
+struct ProbeOutcome;
 
-// One echo exchange: host text, reply, TTL, timeout in ms, data size; 1 when a
-// valid echo came back. On 0 it says why as IcmpProbe does, through
-// SetIcmpLastError on the calling thread.
-using EchoFunction = std::function<int(const char* host, ProbeReply* reply, std::uint8_t ttl,
-    std::uint32_t timeout, std::uint8_t dataSize)>;
+// One echo exchange, as IcmpProbe makes it: host text, TTL, timeout in ms,
+// data size; what it came to.
+using EchoFunction = std::function<ProbeOutcome(
+    const char* host, std::uint8_t ttl, std::uint32_t timeout, std::uint8_t dataSize)>;
 
 // What probing needs of the outside world, passed in so that tests can drive it.
 struct ProbeServices

@@ -34,15 +34,19 @@ EchoTag NextEchoTag(std::uint32_t destination)
         destination};
 }
 
+// One request on its own datagram socket, from the send to its answer.
 struct Exchange
 {
-    const EchoTag& tag;
-    SentRequest sent;
-    EchoReply* reply;
+    int fd;
+    EchoTag tag;
+    ExchangeTimes times;
+    std::optional<EchoReply> reply;
+    std::int64_t taken = 0; // when the answer was read
 
-    void Store(const PacketClass& answer, std::optional<std::int64_t> arrivedReal) const
+    void Take(const PacketClass& answer)
     {
-        StoreAnswer(reply, answer, sent, arrivedReal);
+        reply = AnswerReply(answer);
+        taken = Now(CLOCK_MONOTONIC);
     }
 };
 
@@ -60,54 +64,57 @@ msghdr ReceiveHeader(sockaddr_in* address, iovec* iov, void* control, std::size_
     return msg;
 }
 
-enum class Drained {
-    Empty,
-    Answered,
-};
-
 // Reads what has arrived until an answer to the request turns up.
-Drained DrainReceived(int fd, const Exchange& exchange)
+void DrainReceived(Exchange& exchange)
 {
     std::uint8_t buffer[kReceiveBufferSize];
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec)) + 64];
+    alignas(cmsghdr) char control[kControlSize];
     int errorsLeft = 4;
-    for (;;) {
+    while (!exchange.reply) {
         sockaddr_in from {};
         iovec iov {buffer, sizeof buffer};
         msghdr msg = ReceiveHeader(&from, &iov, control, sizeof control);
-        const ssize_t n = recvmsg(fd, &msg, MSG_DONTWAIT);
+        const ssize_t n = recvmsg(exchange.fd, &msg, MSG_DONTWAIT);
         if (n < 0) {
             // A pending socket error is reported once, in place of a packet,
             // for the errors the socket also queues. It is not the answer
             // itself, which comes on the error queue.
             if (errno == EAGAIN || errno == EWOULDBLOCK || --errorsLeft == 0)
-                return Drained::Empty;
+                return;
             continue;
         }
-        const std::span<const std::uint8_t> bytes(buffer, static_cast<std::size_t>(n));
+        // A datagram socket says that it cut a packet short, not by how
+        // much: the packet was at least a byte longer.
+        const auto read = std::min(static_cast<std::size_t>(n), sizeof buffer);
+        const std::size_t arrived
+            = (msg.msg_flags & MSG_TRUNC) ? std::max(read + 1, static_cast<std::size_t>(n)) : read;
+        const std::span<const std::uint8_t> bytes(buffer, read);
         const PacketClass answer = ClassifyIcmpPacket(
-            bytes, IcmpSocketKind::Datagram, from.sin_addr.s_addr, exchange.tag);
+            bytes, arrived, IcmpSocketKind::Datagram, from.sin_addr.s_addr, exchange.tag);
         if (answer.verdict != PacketVerdict::NotOurs) {
-            exchange.Store(answer, ArrivalStamp(msg));
-            return Drained::Answered;
+            exchange.times.arrivedStamp = ReadArrival(msg).stamp;
+            exchange.Take(answer);
         }
     }
 }
 
-// Reads a datagram socket's error queue, where the kernel puts the ICMP
-// errors about the requests it sent, until one about this request turns up.
-Drained DrainErrorQueue(int fd, const Exchange& exchange)
+// Reads the socket's error queue: the kernel's stamp of the request leaving,
+// and the ICMP errors about it, until one of those turns up.
+void DrainErrorQueue(Exchange& exchange)
 {
     std::uint8_t buffer[kReceiveBufferSize];
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(sock_extended_err) + sizeof(sockaddr_in))
-        + CMSG_SPACE(sizeof(timespec)) + 64];
-    for (;;) {
+    alignas(cmsghdr) char control[kControlSize];
+    while (!exchange.reply) {
         sockaddr_in destination {};
         iovec iov {buffer, sizeof buffer};
         msghdr msg = ReceiveHeader(&destination, &iov, control, sizeof control);
-        const ssize_t n = recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+        const ssize_t n = recvmsg(exchange.fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
         if (n < 0)
-            return Drained::Empty;
+            return;
+        if (const std::optional<std::int64_t> left = TransmitStamp(msg)) {
+            exchange.times.leftStamp = left;
+            continue;
+        }
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
             if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR)
                 continue;
@@ -126,11 +133,22 @@ Drained DrainErrorQueue(int fd, const Exchange& exchange)
                 answer = {PacketVerdict::Error, IP_GENERAL_FAILURE, 0, {}};
             }
             if (answer.verdict != PacketVerdict::NotOurs) {
-                exchange.Store(answer, std::nullopt);
-                return Drained::Answered;
+                exchange.times.arrivedStamp = ReadArrival(msg).stamp;
+                exchange.Take(answer);
+                break;
             }
         }
     }
+}
+
+void ReadTransmitStamp(Exchange& exchange)
+{
+    alignas(cmsghdr) char control[kControlSize];
+    msghdr msg {};
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    if (recvmsg(exchange.fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) >= 0)
+        exchange.times.leftStamp = TransmitStamp(msg);
 }
 
 std::uint16_t LocalPort(int fd)
@@ -142,83 +160,131 @@ std::uint16_t LocalPort(int fd)
     return ntohs(local.sin_port);
 }
 
+EchoReply DatagramExchange(int fd, const EchoRequest& request)
+{
+    const int ttl = request.ttl;
+    if (setsockopt(fd, SOL_IP, IP_TTL, &ttl, sizeof ttl) != 0)
+        return NoAnswer(ttl == 0 ? IP_BAD_OPTION : IP_GENERAL_FAILURE);
+
+    Exchange exchange {fd, NextEchoTag(request.destination), {}, {}};
+    std::uint8_t packet[kMaxEchoRequestSize];
+    const std::size_t size = BuildEchoRequest(
+        packet, exchange.tag, std::span<const std::uint8_t>(request.data, request.dataSize));
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = request.destination;
+
+    // The clocks are read just before each try: the time a full send buffer
+    // keeps the request back is no part of its round trip, and its answer
+    // still has the whole timeout from when it left.
+    const std::int64_t timeoutNs = std::int64_t {request.timeout} * 1'000'000;
+    const std::int64_t roomUntil = Now(CLOCK_MONOTONIC) + timeoutNs;
+    for (;;) {
+        exchange.times.sentReal = Now(CLOCK_REALTIME);
+        exchange.times.sentMonotonic = Now(CLOCK_MONOTONIC);
+        if (sendto(fd, packet, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0)
+            break;
+        const int error = errno;
+        if (error == EINTR)
+            continue;
+        if (!NoRoomToSend(error))
+            return NoAnswer(SendFailureStatus(error));
+        if (exchange.times.sentMonotonic >= roomUntil)
+            return NoAnswer(IP_REQ_TIMED_OUT);
+        pollfd p {fd, POLLOUT, 0};
+        const timespec wait {0, 1'000'000};
+        ppoll(&p, 1, &wait, nullptr);
+    }
+    // The kernel writes the socket's port into the identifier field.
+    exchange.tag.identifier = LocalPort(fd);
+
+    const std::int64_t deadline = exchange.times.sentMonotonic + timeoutNs;
+    for (;;) {
+        const std::int64_t left = std::max<std::int64_t>(deadline - Now(CLOCK_MONOTONIC), 0);
+        const timespec wait {
+            static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
+        pollfd p {fd, POLLIN, 0};
+        const int ready = ppoll(&p, 1, &wait, nullptr);
+        if ((ready < 0 && errno != EINTR) || (ready > 0 && (p.revents & POLLNVAL)))
+            return NoAnswer(IP_GENERAL_FAILURE);
+        // What is already there counts even with no time left: an answer
+        // that came within the timeout is taken, and one that came later is
+        // judged a timeout by its arrival stamp. A stream of foreign packets
+        // cannot keep the wait going past the timeout.
+        if (ready > 0 || left == 0) {
+            DrainErrorQueue(exchange);
+            DrainReceived(exchange);
+        }
+        if (exchange.reply) {
+            // The stamp of the request leaving comes before its answer, but
+            // where a queue held the request back it may follow it.
+            if (!exchange.times.leftStamp)
+                ReadTransmitStamp(exchange);
+            return Timed(*exchange.reply, exchange.times, exchange.taken, request.timeout);
+        }
+        if (left == 0)
+            return NoAnswer(IP_REQ_TIMED_OUT);
+    }
+}
+
 } // namespace
 
 SocketEchoLayer::SocketEchoLayer(IcmpSocketKind kind)
     : kind(kind)
     , raw(kind == IcmpSocketKind::Raw ? std::make_unique<RawEchoSocket>() : nullptr)
-{ }
+{
+    // The kernel stamps arriving packets only while some socket asks for it,
+    // and once none has, it starts again only later, from a work queue: the
+    // answers to the first probes after a quiet spell came unstamped, and
+    // their round trips took in the wait for a core. A socket that asks for
+    // the life of the layer keeps the stamps on. The raw kind's shared socket
+    // does so by itself.
+    if (!raw) {
+        stampKeeper = OpenIcmpSocket(kind);
+        if (stampKeeper >= 0)
+            AskForStamps(stampKeeper, false);
+    }
+}
 
-SocketEchoLayer::~SocketEchoLayer() = default;
+SocketEchoLayer::~SocketEchoLayer()
+{
+    if (stampKeeper >= 0)
+        close(stampKeeper);
+}
 
-EchoHandle SocketEchoLayer::CreateHandle() const
+EchoHandle SocketEchoLayer::CreateHandle(std::uint32_t* failure) const
 {
     // Every handle of the raw kind names the one shared socket.
     if (raw)
-        return raw->Open();
+        return raw->Open(failure);
     const int fd = OpenIcmpSocket(kind);
     if (fd < 0) {
-        SetIcmpLastError(
-            errno == EMFILE || errno == ENFILE ? ERROR_TOO_MANY_OPEN_FILES : IP_GENERAL_FAILURE);
+        *failure
+            = errno == EMFILE || errno == ENFILE ? ERROR_TOO_MANY_OPEN_FILES : IP_GENERAL_FAILURE;
         return kInvalidEchoHandle;
     }
-    const int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    AskForStamps(fd, false);
     // Datagram sockets learn of ICMP errors about their requests only this
     // way.
+    const int on = 1;
     setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
     return fd;
 }
 
-int SocketEchoLayer::SendEcho(EchoHandle handle, const EchoRequest& request, EchoReply* reply) const
+EchoReply SocketEchoLayer::SendEcho(EchoHandle handle, const EchoRequest& request) const
 {
     if (raw)
-        return raw->Exchange(request, reply);
-
-    const int ttl = request.ttl;
-    if (setsockopt(handle, SOL_IP, IP_TTL, &ttl, sizeof ttl) != 0)
-        return FailEcho(ttl == 0 ? IP_BAD_OPTION : IP_GENERAL_FAILURE);
-
-    EchoTag tag = NextEchoTag(request.destination);
-    std::uint8_t packet[kMaxEchoRequestSize];
-    const std::size_t size = BuildEchoRequest(
-        packet, tag, std::span<const std::uint8_t>(request.data, request.dataSize));
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = request.destination;
-
-    const SentRequest sent {Now(CLOCK_REALTIME), Now(CLOCK_MONOTONIC)};
-    if (sendto(handle, packet, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
-        return FailEcho(SendFailureStatus(errno));
-    // The kernel writes the socket's port into the identifier field.
-    tag.identifier = LocalPort(handle);
-
-    const Exchange exchange {tag, sent, reply};
-    const std::int64_t deadline = sent.monotonic + std::int64_t {request.timeout} * 1'000'000;
-    for (;;) {
-        const std::int64_t left = std::max<std::int64_t>(deadline - Now(CLOCK_MONOTONIC), 0);
-        const timespec wait {
-            static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
-        pollfd p {handle, POLLIN, 0};
-        const int ready = ppoll(&p, 1, &wait, nullptr);
-        if ((ready < 0 && errno != EINTR) || (ready > 0 && (p.revents & POLLNVAL)))
-            return FailEcho(IP_GENERAL_FAILURE);
-        if (ready > 0) {
-            if ((p.revents & POLLERR) && DrainErrorQueue(handle, exchange) == Drained::Answered)
-                return 1;
-            if (DrainReceived(handle, exchange) == Drained::Answered)
-                return 1;
-        }
-        // Checked after reading, so that what is already there counts even
-        // with no time left, and a stream of foreign packets cannot keep the
-        // wait going past the timeout.
-        if (left == 0)
-            return FailEcho(IP_REQ_TIMED_OUT);
-    }
+        return raw->Exchange(request);
+    return DatagramExchange(handle, request);
 }
 
 void SocketEchoLayer::CloseHandle(EchoHandle handle) const
 {
     if (!raw)
         close(handle);
+}
+
+std::uint32_t SocketEchoLayer::ReceiveDrops() const
+{
+    return raw ? raw->ReceiveDrops() : 0;
 }

@@ -23,11 +23,16 @@ public:
 
     IcmpSocketKind Kind() const { return kind; }
 
-    EchoHandle CreateHandle() const override;
-    int SendEcho(EchoHandle handle, const EchoRequest& request, EchoReply* reply) const override;
+    EchoHandle CreateHandle(std::uint32_t* failure) const override;
+    EchoReply SendEcho(EchoHandle handle, const EchoRequest& request) const override;
     void CloseHandle(EchoHandle handle) const override;
+
+    // Answers the kernel dropped for want of room in the raw kind's shared
+    // receive queue; datagram sockets have one queue each, and none counted.
+    std::uint32_t ReceiveDrops() const;
 
 private:
     IcmpSocketKind kind;
     std::unique_ptr<RawEchoSocket> raw; // the raw kind's shared socket
+    int stampKeeper = -1; // keeps the kernel stamping arrivals, for the datagram kind
 };

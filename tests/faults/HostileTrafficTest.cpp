@@ -53,13 +53,14 @@ struct Results
 
 EchoFunction RecordingEcho(const std::shared_ptr<Results>& results)
 {
-    return [results](const char* host, ProbeReply* reply, std::uint8_t ttl, std::uint32_t timeout,
+    return [results](const char* host, std::uint8_t ttl, std::uint32_t timeout,
                std::uint8_t dataSize) {
-        const int ok = IcmpProbe(host, reply, ttl, timeout, dataSize);
+        const ProbeOutcome outcome = IcmpProbe(host, ttl, timeout, dataSize);
         std::lock_guard lock(results->mutex);
-        results->byHost[host].push_back(ok ? static_cast<std::int32_t>(reply->roundTripTime) : -1);
+        results->byHost[host].push_back(
+            outcome.Answered() ? static_cast<std::int32_t>(outcome.reply.roundTripTime) : -1);
         ++results->count;
-        return ok;
+        return outcome;
     };
 }
 

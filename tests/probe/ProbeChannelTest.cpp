@@ -25,7 +25,7 @@ TEST(ProbeChannel, SendReturnsOnlyAfterTheResultWasHandled)
     std::atomic<bool> returned {false};
     std::atomic<int> handledValue {0};
     std::thread worker([&] {
-        EXPECT_TRUE(channel.Send({nullptr, 1, 42}));
+        EXPECT_TRUE(channel.Send({nullptr, 42, {}}));
         returned = true;
     });
     while (loop.wakes == 0)
@@ -33,7 +33,7 @@ TEST(ProbeChannel, SendReturnsOnlyAfterTheResultWasHandled)
     std::this_thread::sleep_for(20ms);
     EXPECT_FALSE(returned);
     channel.Deliver([&](const ProbeResult& r) {
-        handledValue = r.value;
+        handledValue = r.generation;
         EXPECT_FALSE(returned);
     });
     worker.join();
@@ -50,11 +50,11 @@ TEST(ProbeChannel, ManySendersAllHandledOnceAndInOrderOfArrival)
     std::vector<std::thread> workers;
     std::atomic<int> ok {0};
     for (int i = 0; i < kSenders; ++i)
-        workers.emplace_back([&, i] { ok += channel.Send({nullptr, 0, i}) ? 1 : 0; });
+        workers.emplace_back([&, i] { ok += channel.Send({nullptr, i, {}}) ? 1 : 0; });
     std::vector<int> seen;
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (static_cast<int>(seen.size()) < kSenders && std::chrono::steady_clock::now() < deadline)
-        channel.Deliver([&](const ProbeResult& r) { seen.push_back(r.value); });
+        channel.Deliver([&](const ProbeResult& r) { seen.push_back(r.generation); });
     for (auto& w : workers)
         w.join();
     EXPECT_EQ(ok, kSenders);
@@ -91,7 +91,7 @@ TEST(ProbeChannel, ClosingWhileAResultIsBeingHandledFinishesThatOne)
     Loop loop;
     channel.Open([&] { ++loop.wakes; });
     std::atomic<bool> result {false};
-    std::thread worker([&] { result = channel.Send({nullptr, 0, 7}); });
+    std::thread worker([&] { result = channel.Send({nullptr, 7, {}}); });
     while (loop.wakes == 0)
         std::this_thread::sleep_for(1ms);
     channel.Deliver([&](const ProbeResult&) {

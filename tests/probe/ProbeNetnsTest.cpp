@@ -6,6 +6,7 @@
 #include "probe/IcmpPacket.h"
 #include "probe/IcmpProbe.h"
 #include "probe/IcmpSockets.h"
+#include "probe/RawEchoSocket.h"
 #include "probe/RawReplyFilter.h"
 #include "probe/SocketEchoLayer.h"
 #include "tests/support/NetnsLab.h"
@@ -44,6 +45,8 @@ const std::vector<std::string> kTestHosts {
     "198.18.0.23=badsum",
     "198.18.0.24=unreach:1:198.18.0.2",
     "198.18.0.25=exceeded:198.18.0.2",
+    "198.18.0.26=long:1400",
+    "198.18.0.27=delay:20",
     "198.18.0.30=delay:40",
     "198.18.0.31=delay:80",
 };
@@ -64,11 +67,13 @@ Outcome Probe(const EchoLayer* echo, const char* host, std::uint8_t ttl, std::ui
 {
     Outcome outcome;
     const auto start = std::chrono::steady_clock::now();
-    outcome.result = echo != nullptr
-        ? IcmpProbe(*echo, host, &outcome.reply, ttl, timeout, dataSize)
-        : IcmpProbe(host, &outcome.reply, ttl, timeout, dataSize);
-    outcome.status = IcmpLastError();
-    outcome.source = IcmpLastErrorSource();
+    const ProbeOutcome probed = echo != nullptr ? IcmpProbe(*echo, host, ttl, timeout, dataSize)
+                                               : IcmpProbe(host, ttl, timeout, dataSize);
+    outcome.result = probed.Answered() ? 1 : 0;
+    outcome.status = probed.status;
+    outcome.source = probed.source;
+    if (probed.Answered())
+        outcome.reply = probed.reply;
     outcome.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start)
                             .count();
@@ -216,6 +221,8 @@ TEST_P(ProbeKindTest, FalseEchoesFailAtOnce)
                 "198.18.0.13"}, // a byte changed
             {"198.18.0.14", 10, 5000, ERROR_UNEXP_NET_ERR, 0, kAtOnceMs,
                 "198.18.0.14"}, // one byte short
+            // More than the receive buffer holds: cut short, and still judged.
+            {"198.18.0.26", 10, 5000, ERROR_UNEXP_NET_ERR, 0, kAtOnceMs, "198.18.0.26"},
         });
 }
 
@@ -232,6 +239,32 @@ TEST_P(ProbeKindTest, IcmpErrorsEndTheWaitAtOnce)
             {"198.18.0.24", 10, 5000, IP_DEST_HOST_UNREACHABLE, 0, kAtOnceMs, "198.18.0.2"},
             {"198.18.0.25", 10, 5000, IP_TTL_EXPIRED_TRANSIT, 0, kAtOnceMs, "198.18.0.2"},
         });
+}
+
+// The kernel stamps the request as it leaves and the answer as it arrives:
+// threads that take the cores from the prober between its reading of a clock
+// and its send, or before it reads the answer, add nothing to the round trip.
+TEST_P(ProbeKindTest, RoundTripsStayTrueOnABusyMachine)
+{
+    std::atomic<bool> stop {false};
+    std::vector<std::thread> busy;
+    for (unsigned i = 0; i < 2 * std::max(1u, std::thread::hardware_concurrency()); ++i)
+        busy.emplace_back([&stop] {
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (!stop.load(std::memory_order_relaxed) && std::chrono::steady_clock::now() < end) { }
+        });
+    std::vector<std::uint32_t> readings;
+    for (int i = 0; i < 20; ++i) {
+        const ProbeOutcome o = IcmpProbe(*echo, "198.18.0.27", 10, 3000, 32);
+        readings.push_back(o.Answered() ? o.reply.roundTripUs : 0);
+    }
+    stop = true;
+    for (std::thread& t : busy)
+        t.join();
+    for (const std::uint32_t us : readings) {
+        EXPECT_GE(us, 20000u);
+        EXPECT_LT(us, 21000u);
+    }
 }
 
 // The answer to a probe that gave up comes while the next probe to the same
@@ -270,19 +303,17 @@ public:
         : real(real)
         , send(send)
     { }
-    EchoHandle CreateHandle() const override
+    EchoHandle CreateHandle(std::uint32_t* failure) const override
     {
         ++handles;
-        return real.CreateHandle();
+        return real.CreateHandle(failure);
     }
-    int SendEcho(EchoHandle handle, const EchoRequest& request, EchoReply* reply) const override
+    EchoReply SendEcho(EchoHandle handle, const EchoRequest& request) const override
     {
         destination = request.destination;
-        if (!send) {
-            SetIcmpLastError(IP_GENERAL_FAILURE);
-            return 0;
-        }
-        return real.SendEcho(handle, request, reply);
+        if (!send)
+            return NoAnswer(IP_GENERAL_FAILURE);
+        return real.SendEcho(handle, request);
     }
     void CloseHandle(EchoHandle handle) const override { real.CloseHandle(handle); }
 
@@ -488,12 +519,32 @@ TEST_F(RawReplyFilterTest, PassesOnlyRepliesAndErrorsForItsIdentifier)
     EXPECT_EQ(passed, (std::vector<int> {1, 4, 6, 8, 11}));
 }
 
+// An answer that came before the deadline counts, even where nobody read the
+// socket before then: here no reader runs, and the probe reads it only when
+// its time is up.
+TEST_F(RawReplyFilterTest, AnAnswerWaitingInTheSocketAtTheDeadlineCounts)
+{
+    RawEchoSocket socket(false);
+    std::uint32_t failure = 0;
+    ASSERT_GE(socket.Open(&failure), 0);
+    std::uint8_t data[32];
+    std::fill_n(data, 32, 'E');
+    const auto start = std::chrono::steady_clock::now();
+    const EchoReply reply = socket.Exchange({Address("198.18.0.11"), 10, data, 32, 400});
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+    ASSERT_EQ(reply.answers, 1);
+    EXPECT_EQ(reply.status, IP_SUCCESS);
+    EXPECT_GE(reply.roundTripUs, 150000u) << "its own time, not the deadline's";
+    EXPECT_LT(reply.roundTripUs, 160000u);
+}
+
 // A burst of foreign ICMP just before the request: the answer still finds
 // room on the shared socket and reaches its probe.
 TEST_F(RawReplyFilterTest, TrafficBeforeTheRequestLeavesRoomForTheAnswer)
 {
     const SocketEchoLayer echo(IcmpSocketKind::Raw);
-    const EchoHandle handle = echo.CreateHandle();
+    std::uint32_t failure = 0;
+    const EchoHandle handle = echo.CreateHandle(&failure);
     const int sender = OpenRawIcmpSocket();
     ASSERT_NE(handle, kInvalidEchoHandle);
     ASSERT_GE(sender, 0);
@@ -507,8 +558,8 @@ TEST_F(RawReplyFilterTest, TrafficBeforeTheRequestLeavesRoomForTheAnswer)
     close(sender);
     std::uint8_t data[32];
     std::fill_n(data, 32, 'E');
-    EchoReply reply;
-    EXPECT_EQ(echo.SendEcho(handle, {htonl(INADDR_LOOPBACK), 10, data, 32, 1000}, &reply), 1);
+    const EchoReply reply = echo.SendEcho(handle, {htonl(INADDR_LOOPBACK), 10, data, 32, 1000});
+    EXPECT_EQ(reply.answers, 1);
     EXPECT_EQ(reply.status, IP_SUCCESS);
     echo.CloseHandle(handle);
 }

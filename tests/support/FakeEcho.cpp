@@ -34,8 +34,7 @@ void FakeEcho::Release()
 
 EchoFunction FakeEcho::Function() const
 {
-    return [state = state_](
-               const char* host, ProbeReply* reply, std::uint8_t, std::uint32_t, std::uint8_t) {
+    return [state = state_](const char* host, std::uint8_t, std::uint32_t, std::uint8_t) {
         std::unique_lock lock(state->mutex);
         ++state->calls[host];
         ++state->total;
@@ -44,15 +43,10 @@ EchoFunction FakeEcho::Function() const
         --state->waiting;
         auto it = state->answers.find(host);
         const std::int32_t value = it == state->answers.end() ? -1 : it->second;
-        if (value < 0) {
-            SetIcmpLastError(IP_REQ_TIMED_OUT);
-            return 0;
-        }
-        SetIcmpLastError(IP_SUCCESS);
-        reply->replyAddress = 0;
-        reply->roundTripTime = static_cast<std::uint32_t>(value);
-        reply->roundTripUs = static_cast<std::uint32_t>(value) * 1000;
-        return 1;
+        if (value < 0)
+            return ProbeOutcome {IP_REQ_TIMED_OUT};
+        const auto ms = static_cast<std::uint32_t>(value);
+        return ProbeOutcome {IP_SUCCESS, 0, {0, ms, ms * 1000}};
     };
 }
 

@@ -137,6 +137,11 @@ std::vector<OutgoingPacket> AnswerEchoRequest(std::span<const std::uint8_t> requ
     }
     case HostBehaviour::Twice:
         return {Packet(self, prober, EchoReply(icmp)), Packet(self, prober, EchoReply(icmp))};
+    case HostBehaviour::Long: {
+        std::vector<std::uint8_t> reply = EchoReply(icmp);
+        reply.resize(kIcmpHeaderSize + behaviour.value, dataSize > 0 ? icmp.back() : 0x45);
+        return {Packet(self, prober, reply)};
+    }
     case HostBehaviour::From:
         return {Packet(behaviour.other, prober, EchoReply(icmp))};
     case HostBehaviour::Unreachable:

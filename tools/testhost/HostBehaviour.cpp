@@ -67,11 +67,14 @@ std::optional<HostBehaviour> ParseHostBehaviour(const std::string& text)
         {"unreach", HostBehaviour::Unreachable},
         {"hops", HostBehaviour::Hops},
         {"flood", HostBehaviour::Flood},
+        {"long", HostBehaviour::Long},
     };
     for (const auto& [word, kind] : counted) {
         if (name == word) {
             const std::optional<std::uint32_t> n = Number(argument);
-            if (!n || (kind == HostBehaviour::Flood && *n == 0))
+            // A long answer fits a 1500-byte link with its headers.
+            if (!n || (kind == HostBehaviour::Flood && *n == 0)
+                || (kind == HostBehaviour::Long && *n > 1472))
                 return std::nullopt;
             return HostBehaviour {kind, *n};
         }

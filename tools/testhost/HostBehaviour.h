@@ -22,6 +22,7 @@ struct HostBehaviour
         BadChecksum, // answer with a damaged checksum
         Flap, // answer for `value` ms, then stay silent for `off` ms, and again
         Flood, // never answer; once asked, flood the asker with `value` packets/s
+        Long, // answer with `value` bytes of data, the request's repeated
     };
     Kind kind = Echo;
     std::uint32_t value = 0;
@@ -31,7 +32,7 @@ struct HostBehaviour
 
 // "echo", "delay:150", "silent", "corrupt", "short", "twice", "from:198.18.0.2",
 // "unreach:1", "exceeded", "hops:10", "noise", "badsum", "flap:20000:15000",
-// "flood:20000"; "unreach:1:198.18.0.2" and "exceeded:198.18.0.2" send the
+// "flood:20000", "long:1400"; "unreach:1:198.18.0.2" and "exceeded:198.18.0.2" send the
 // error from that address, as a router on the way would.
 std::optional<HostBehaviour> ParseHostBehaviour(const std::string& text);
 
