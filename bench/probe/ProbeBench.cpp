@@ -72,7 +72,8 @@ double CpuMicroseconds()
 }
 
 // Runs `count` probes, each on a worker thread of its own, with at most
-// `limit` running at once; collects the round-trip times of those that passed.
+// `limit` running at once; collects the round-trip times of those that passed,
+// in microseconds.
 int ProbeOnThreads(const EchoLayer& echo, const char* host, int count, int limit,
     std::vector<std::uint32_t>& times)
 {
@@ -86,11 +87,10 @@ int ProbeOnThreads(const EchoLayer& echo, const char* host, int count, int limit
         ++running;
         lock.unlock();
         const bool started = StartWorkerThread([&] {
-            ProbeReply reply {};
-            const bool ok = IcmpProbe(echo, host, &reply, 10, 5000, 32) == 1;
+            const ProbeOutcome outcome = IcmpProbe(echo, host, 10, 5000, 32);
             std::lock_guard done(mutex);
-            if (ok)
-                times.push_back(reply.roundTripTime);
+            if (outcome.Answered())
+                times.push_back(outcome.reply.roundTripUs);
             else
                 ++failures;
             --running;
@@ -111,7 +111,8 @@ void Measure(IcmpSocketKind kind, const char* host, int count, int intervalMs, i
 {
     const char* name = kind == IcmpSocketKind::Datagram ? "datagram" : "raw";
     const SocketEchoLayer echo(kind);
-    const EchoHandle probe = echo.CreateHandle();
+    std::uint32_t failure = 0;
+    const EchoHandle probe = echo.CreateHandle(&failure);
     if (probe == kInvalidEchoHandle) {
         std::printf("%-8s  cannot open this socket kind here\n", name);
         return;
@@ -125,9 +126,9 @@ void Measure(IcmpSocketKind kind, const char* host, int count, int intervalMs, i
     if (threads > 0)
         failures = ProbeOnThreads(echo, host, count, threads, times);
     for (int i = 0; threads == 0 && i < count; ++i) {
-        ProbeReply reply {};
-        if (IcmpProbe(echo, host, &reply, 10, 5000, 32) == 1)
-            times.push_back(reply.roundTripTime);
+        const ProbeOutcome outcome = IcmpProbe(echo, host, 10, 5000, 32);
+        if (outcome.Answered())
+            times.push_back(outcome.reply.roundTripUs);
         else
             ++failures;
         if (intervalMs > 0)
@@ -143,10 +144,14 @@ void Measure(IcmpSocketKind kind, const char* host, int count, int intervalMs, i
         sum += t;
     std::printf("%-8s  %d probes to %s%s, %d failed; CPU %.1f us/probe, wall %.1f us/probe", name,
         count, host, threads > 0 ? " on threads" : "", failures, cpu / count, wall / count);
-    if (!times.empty())
-        std::printf("; RTT ms min %u median %u avg %.2f max %u", times.front(),
-            times[times.size() / 2], sum / times.size(), times.back());
-    std::printf("\n");
+    // Whole milliseconds, cut, as the row shows them, then to the microsecond.
+    if (!times.empty()) {
+        const std::uint32_t median = times[times.size() / 2];
+        std::printf("; RTT ms min %u median %u avg %.2f max %u", times.front() / 1000,
+            median / 1000, sum / times.size() / 1000, times.back() / 1000);
+        std::printf("; RTT us min %u median %u max %u", times.front(), median, times.back());
+    }
+    std::printf("; receive drops %u\n", echo.ReceiveDrops());
 }
 
 } // namespace

@@ -17,9 +17,16 @@
 //   steady_starts_per_tick  probes started per tick in the steady window
 //   peak_rss_mib  peak resident memory
 //   peak_threads  most threads seen at once
+//   rtt_0ms, rtt_1ms, rtt_2ms_up  answers of the whole run by the whole
+//                 milliseconds a row shows; rtt_median_us, rtt_worst_us to the
+//                 microsecond
+//   rx_drops      answers the kernel dropped from the raw socket's queue
 // Usage: scale_bench HOSTS STEADY_SECONDS
 #include "app/HostApp.h"
+#include "app/SocketCheck.h"
 #include "hosts/HostEntry.h"
+#include "probe/IcmpLibrary.h"
+#include "probe/IcmpProbe.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
 #include "tests/support/ProcessUsage.h"
@@ -30,6 +37,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -98,6 +107,45 @@ private:
     int depth_ = 0;
 };
 
+// The round trips of every answer, counted by microsecond up to 10 ms and
+// by whole milliseconds: what the rows showed, and to the microsecond.
+struct RoundTrips
+{
+    std::array<std::atomic<long>, 10'000> byUs {};
+    std::array<std::atomic<long>, 10> byMs {}; // the last: 9 ms and more
+    std::atomic<std::uint32_t> worstUs {0};
+
+    void Count(std::uint32_t us)
+    {
+        ++byUs[std::min<std::uint32_t>(us, byUs.size() - 1)];
+        ++byMs[std::min<std::uint32_t>(us / 1000, byMs.size() - 1)];
+        std::uint32_t worst = worstUs.load();
+        while (us > worst && !worstUs.compare_exchange_weak(worst, us)) { }
+    }
+
+    long MedianUs() const
+    {
+        long total = 0;
+        for (const auto& n : byUs)
+            total += n;
+        long seen = 0;
+        for (std::size_t us = 0; us < byUs.size(); ++us) {
+            seen += byUs[us];
+            if (seen * 2 >= total && total > 0)
+                return static_cast<long>(us);
+        }
+        return -1;
+    }
+
+    long From(std::size_t ms) const
+    {
+        long n = 0;
+        for (std::size_t i = ms; i < byMs.size(); ++i)
+            n += byMs[i];
+        return n;
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -115,7 +163,17 @@ int main(int argc, char** argv)
 
     qint64& busyNs = qapp.busyNs;
 
-    CHostApp app;
+    // The real probe, its round trips counted on the way.
+    static RoundTrips trips;
+    CMainFrame::Services services;
+    services.echo = [](const char* host, std::uint8_t ttl, std::uint32_t timeout,
+                        std::uint8_t dataSize) {
+        const ProbeOutcome outcome = IcmpProbe(host, ttl, timeout, dataSize);
+        if (outcome.Answered())
+            trips.Count(outcome.reply.roundTripUs);
+        return outcome;
+    };
+    CHostApp app(SocketLayerWorks, services);
     QElapsedTimer sinceOk;
     WhenModal([&](QWidget* dialog) {
         for (int key : {Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Down})
@@ -237,7 +295,8 @@ int main(int argc, char** argv)
                 "tick_cpu_ms_per_s=%.1f "
                 "peak_rss_mib=%.1f peak_threads=%ld first_start_ms=%lld fill_ticks=%ld "
                 "fill_starts_per_tick=%.1f fill_max_starts=%ld "
-                "steady_starts_per_tick=%.1f\n",
+                "steady_starts_per_tick=%.1f rtt_0ms=%ld rtt_1ms=%ld rtt_2ms_up=%ld "
+                "rtt_median_us=%ld rtt_worst_us=%u rx_drops=%u\n",
                 hosts, static_cast<long long>(loadMs), static_cast<long long>(firstAllMs),
                 100.0 * cpu / seconds, handled / seconds, handled > 0 ? cpu * 1e6 / handled : 0.0,
                 handled > 0 ? ((ThreadCpuNs() - steadyUiCpuStart) / 1e3 - own * 1e6) / handled
@@ -249,7 +308,9 @@ int main(int argc, char** argv)
                 fillTicks, fillTicks > 0 ? static_cast<double>(fillStarts) / fillTicks : 0.0,
                 fillMax,
                 steadyTicks > 0 ? static_cast<double>(starts - steadyStartsStart) / steadyTicks
-                                : 0.0);
+                                : 0.0,
+                trips.byMs[0].load(), trips.byMs[1].load(), trips.From(2), trips.MedianUs(),
+                trips.worstUs.load(), IcmpLibrary::ReceiveDrops());
             std::fflush(stdout);
             frame->close();
         }

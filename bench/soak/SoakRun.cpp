@@ -259,10 +259,10 @@ int Soak::Run(int argc, char** argv)
 
     // The real probe, counted on its way.
     CMainFrame::Services services;
-    services.echo = [probes = probes_](const char* host, ProbeReply* reply, std::uint8_t ttl,
-                        std::uint32_t timeout, std::uint8_t dataSize) {
+    services.echo = [probes = probes_](const char* host, std::uint8_t ttl, std::uint32_t timeout,
+                        std::uint8_t dataSize) {
         ++*probes;
-        return IcmpProbe(host, reply, ttl, timeout, dataSize);
+        return IcmpProbe(host, ttl, timeout, dataSize);
     };
     CHostApp app(SocketLayerWorks, services);
     WhenModal([](QWidget* dialog) {

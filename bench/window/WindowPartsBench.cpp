@@ -83,7 +83,7 @@ void ChannelUs(int senders, double* deliverUs)
                 if (stop)
                     return;
                 seen = round.load();
-                channel.Send({nullptr, 0, 1});
+                channel.Send({nullptr, 1, {}});
             }
         });
     std::vector<double> perResult;
