@@ -1,4 +1,3 @@
-#include "app/HostApp.h"
 #include "app/MainFrame.h"
 #include "hosts/GroupSelectDialog.h"
 #include "res/Resource.h"
@@ -9,8 +8,6 @@
 #include "tests/support/TempDir.h"
 #include "view/HostListCtrl.h"
 
-#include <QAbstractButton>
-#include <QMessageBox>
 #include <QStringList>
 #include <QWindow>
 
@@ -134,25 +131,6 @@ TEST_P(LocaleWindow, GroupCaptionDescriptionsAndMarkShowTheLocalesCharacters)
     }
     echo.Release();
     EXPECT_TRUE(WaitUntil([&] { return f->probesInFlight() == 0; }));
-}
-
-// The program's own texts show as the characters they are: the socket
-// failure's Korean too where the locale's encoding has no Hangul.
-TEST_P(LocaleWindow, SocketFailureMessageShowsItsCharacters)
-{
-    LocaleSwitch ctype(GetParam().locale);
-    if (!ctype.active())
-        GTEST_SKIP() << ctype.missing();
-    QString text;
-    WhenModal([&](QWidget* widget) {
-        auto* box = qobject_cast<QMessageBox*>(widget);
-        ASSERT_NE(box, nullptr);
-        text = box->text();
-        box->button(QMessageBox::Ok)->click();
-    });
-    CHostApp app([] { return false; });
-    EXPECT_FALSE(app.InitInstance());
-    EXPECT_EQ(text, QString::fromUtf8("Windows 소켓 초기화에 실패하였습니다."));
 }
 
 INSTANTIATE_TEST_SUITE_P(Locales, LocaleWindow, ::testing::ValuesIn(kCases),
