@@ -3,7 +3,6 @@
 #include "app/FileVersion.h"
 #include "res/DialogUnits.h"
 #include "res/Resource.h"
-#include "res/Resources.h"
 #include "res/WidgetText.h"
 
 #include <QIcon>
@@ -16,7 +15,7 @@ CAboutDialog::CAboutDialog(QWidget* parent)
     versionText = "";
     versionText = "kelvoran : " + GetFileVersionString();
 
-    setWindowTitle(FromLocaleBytes(LoadResString(IDR_MAINFRAME)));
+    setWindowTitle(LoadResText(IDR_MAINFRAME));
     setFont(DialogFont());
     setModal(true);
     // A modal frame with a caption and a close box, nothing to resize.

@@ -2,7 +2,6 @@
 
 #include "app/AboutDialog.h"
 #include "res/Resource.h"
-#include "res/Resources.h"
 #include "res/WidgetText.h"
 #include "view/PaintThreads.h"
 
@@ -13,7 +12,7 @@ CHostApp::CHostApp(SocketCheck socketCheck, CMainFrame::Services services)
     : socketCheck_(std::move(socketCheck))
     , services_(std::move(services))
 {
-    QApplication::setApplicationName(FromLocaleBytes(LoadResString(AFX_IDS_APP_TITLE)));
+    QApplication::setApplicationName(LoadResText(AFX_IDS_APP_TITLE));
     QApplication::setQuitOnLastWindowClosed(true);
 }
 
@@ -24,10 +23,10 @@ CHostApp::~CHostApp()
 
 bool CHostApp::InitInstance()
 {
-    const QString title = FromLocaleBytes(LoadResString(AFX_IDS_APP_TITLE));
+    const QString title = LoadResText(AFX_IDS_APP_TITLE);
     if (!socketCheck_ || !socketCheck_()) {
-        QMessageBox box(QMessageBox::NoIcon, title,
-            FromLocaleBytes(LoadResString(IDP_SOCKETS_INIT_FAILED)), QMessageBox::Ok);
+        QMessageBox box(
+            QMessageBox::NoIcon, title, LoadResText(IDP_SOCKETS_INIT_FAILED), QMessageBox::Ok);
         box.exec();
         return false;
     }

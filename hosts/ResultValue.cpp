@@ -21,7 +21,7 @@ const std::string& InFlightMark()
     const char* now = LocaleCodeset();
     if (mark.empty() || codeset != now) {
         codeset = now;
-        mark = Utf8ToLocale("\xE2\x88\x9A");
+        mark = Utf8ToLocale(kInFlightMarkUtf8);
     }
     return mark;
 }

@@ -8,17 +8,16 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Opens the file for appending and locks it against the other writers, or
-// gives -1. Only a regular file is taken. O_NONBLOCK keeps a named pipe without
-// a reader from holding the open; O_NOCTTY keeps a terminal in the file's place
-// from becoming the program's.
-int OpenLocked(const std::string& path)
+// Opens the file for appending, locked against the other writers where the
+// file system has locks, or gives -1. Only a regular file is taken. O_NONBLOCK
+// keeps a named pipe without a reader from holding the open; O_NOCTTY keeps a
+// terminal in the file's place from becoming the program's.
+int OpenForAppend(const std::string& path, const FileLocker& lock)
 {
     const int fd = ::open(
         path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
@@ -26,7 +25,7 @@ int OpenLocked(const std::string& path)
         return -1;
     struct stat st
     { };
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || lock(fd) == FileLock::Busy) {
         ::close(fd);
         return -1;
     }
@@ -48,22 +47,26 @@ std::size_t WriteSome(int fd, std::string_view bytes)
     return done;
 }
 
-// Appends bytes to a locked file whole, or not at all: a full disk can take
-// part of a write, and that part is cut off again, so that the lines can be
-// written whole later. Returns how many bytes stay in the file, which is part
-// of them only where the cut failed too.
+// Appends bytes whole, or not at all: a full disk can take part of a write,
+// and that part is cut off again, so that the lines can be written whole
+// later. Returns how many bytes stay in the file, which is part of them only
+// where the cut failed or was not made.
 std::size_t AppendWhole(int fd, std::string_view bytes)
 {
-    struct stat st
+    struct stat before
     { };
-    if (::fstat(fd, &st) != 0)
+    if (::fstat(fd, &before) != 0)
         return 0;
     const std::size_t done = WriteSome(fd, bytes);
     if (done == 0 || done == bytes.size())
         return done;
-    // The lock keeps the other writers out, so everything past the size the
-    // file had is this write's own.
-    if (::ftruncate(fd, st.st_size) == 0)
+    // Only this write's own bytes are cut: the file must have grown by the
+    // part alone. Under the lock it always has; without one another writer
+    // may have appended meanwhile, and then the part stays.
+    struct stat after
+    { };
+    if (::fstat(fd, &after) == 0 && after.st_size == before.st_size + static_cast<off_t>(done)
+        && ::ftruncate(fd, before.st_size) == 0)
         return 0;
     return done;
 }
@@ -77,13 +80,17 @@ std::tm LocalTime(std::time_t t)
 
 } // namespace
 
-ResultLog::ResultLog(std::string directory, Clock clock, std::size_t maxQueuedLines)
+ResultLog::ResultLog(
+    std::string directory, Clock clock, std::size_t maxQueuedLines, FileLocker lock)
     : directory_(std::move(directory))
     , clock_(std::move(clock))
     , maxQueuedLines_(std::max<std::size_t>(maxQueuedLines, 1))
+    , lock_(std::move(lock))
 {
     if (!clock_)
         clock_ = [] { return std::time(nullptr); };
+    if (!lock_)
+        lock_ = TryLockFile;
 }
 
 ResultLog::~ResultLog()
@@ -135,7 +142,7 @@ bool ResultLog::WriteFile(const std::string& file)
         return false;
     // Open before collecting the lines: while a file stays unwritable, every
     // new result tries it again, and the queue may be long.
-    const int fd = OpenLocked(directory_ + "/" + file);
+    const int fd = OpenForAppend(directory_ + "/" + file, lock_);
     if (fd < 0)
         return false;
     std::string bytes;

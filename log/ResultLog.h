@@ -1,5 +1,7 @@
 #pragma once
 
+#include "log/FileLock.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -23,7 +25,11 @@
 // Several logs, in one process or in several, may append to the same file: each
 // append, and the repair of a write the disk cut short, happens under an
 // exclusive advisory lock (flock) on the file, so that lines are neither cut
-// nor mixed nor lost. A lock held by another writer is not waited for.
+// nor mixed nor lost. A lock held by another writer is not waited for. A file
+// system that refuses locks altogether (NFS without its lock service, some
+// FUSE file systems) is appended to without one: each append is still one
+// write, but the writers' lines may mix there, and the part of a cut write is
+// cut off only when no other writer appended behind it.
 //
 // A line whose file cannot be opened or written at that moment (read-only or
 // missing directory, full disk, a directory in the file's place, another
@@ -40,9 +46,9 @@ public:
     using Clock = std::function<std::time_t()>;
     static constexpr std::size_t kMaxQueuedLines = 10000;
 
-    // An empty clock reads the system clock.
+    // An empty clock reads the system clock; an empty locker locks with flock.
     explicit ResultLog(std::string directory = ".", Clock clock = {},
-        std::size_t maxQueuedLines = kMaxQueuedLines);
+        std::size_t maxQueuedLines = kMaxQueuedLines, FileLocker lock = {});
     // Makes one last attempt to write what waits.
     ~ResultLog();
     ResultLog(const ResultLog&) = delete;
@@ -69,8 +75,8 @@ private:
     };
 
     // A write cut short whose part could not be cut off again: the file stays
-    // open and locked, so that no other writer appends behind the part, until
-    // the rest of the line is written.
+    // open and locked (where it can be), so that no other writer appends
+    // behind the part, until the rest of the line is written.
     struct CutLine
     {
         std::string file;
@@ -88,6 +94,7 @@ private:
     std::string directory_;
     Clock clock_;
     std::size_t maxQueuedLines_;
+    FileLocker lock_;
     std::deque<Line> queue_;
     std::map<std::string, std::size_t> queuedPerFile_;
     std::optional<CutLine> cut_;

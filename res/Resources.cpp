@@ -59,9 +59,14 @@ constexpr std::array kAccelerators {
 
 std::string LoadResString(int id)
 {
+    return Utf8ToLocale(ResStringUtf8(id));
+}
+
+std::string_view ResStringUtf8(int id)
+{
     for (const auto& s : kStrings) {
         if (s.id == id)
-            return Utf8ToLocale(s.text);
+            return s.text;
     }
     return {};
 }

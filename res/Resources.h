@@ -2,6 +2,7 @@
 
 #include <span>
 #include <string>
+#include <string_view>
 
 // The program's string table, main menu and accelerator table as plain data,
 // so that the window layer builds them and tests can read them.
@@ -9,6 +10,10 @@
 // A string of the table in the locale's encoding, like every text of the
 // program; characters the encoding lacks come out as '?'.
 std::string LoadResString(int id);
+
+// A string of the table as the characters it is, in UTF-8, whatever the
+// locale: what widgets show, since they take Unicode.
+std::string_view ResStringUtf8(int id);
 
 struct MenuItemDef
 {

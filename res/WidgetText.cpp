@@ -1,6 +1,7 @@
 #include "res/WidgetText.h"
 
 #include "res/LocaleText.h"
+#include "res/Resources.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -43,4 +44,10 @@ std::string ToLocaleBytes(const QString& text)
         return QByteArray(encoder.encode(text)).toStdString();
     }
     return Utf8ToLocale(text.toUtf8().toStdString());
+}
+
+QString LoadResText(int id)
+{
+    const std::string_view text = ResStringUtf8(id);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }

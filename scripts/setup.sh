@@ -16,9 +16,12 @@ export DEBIAN_FRONTEND=noninteractive
 as_root apt-get update
 as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
   $(grep -v '^#' "$here/debian-packages.txt")
-# Legacy double-byte locales for the tests of text in the locale's encoding.
+# Legacy locales for the tests of text in the locale's encoding: double-byte
+# ones, and a Latin one that lacks the probe mark and Hangul.
 have_locale() { locale -a 2>/dev/null | tr 'A-Z' 'a-z' | tr -d '-' | grep -qx "$1"; }
 have_locale zh_tw.big5 || as_root localedef -f BIG5 -i zh_TW zh_TW.BIG5 \
   || echo "note: no Big5 locale; the tests that need it will skip"
 have_locale ko_kr.euckr || as_root localedef -f EUC-KR -i ko_KR ko_KR.EUC-KR \
   || echo "note: no EUC-KR locale; the tests that need it will skip"
+have_locale en_us.iso88591 || as_root localedef -f ISO-8859-1 -i en_US en_US.ISO-8859-1 \
+  || echo "note: no ISO-8859-1 locale; the tests that need it will skip"

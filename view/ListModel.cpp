@@ -1,5 +1,6 @@
 #include "view/ListModel.h"
 
+#include "hosts/ResultValue.h"
 #include "res/WidgetText.h"
 #include "view/MergeSort.h"
 
@@ -8,6 +9,21 @@
 
 #include <algorithm>
 #include <utility>
+
+namespace {
+
+// The probe mark is the program's own text, not the group file's: it shows as
+// the character it is even where the locale's encoding lacks it and the row
+// holds a '?' in its place.
+QString ShownText(int column, const std::string& bytes)
+{
+    if (column == 0 && !bytes.empty() && bytes == InFlightMark())
+        return QString::fromUtf8(
+            kInFlightMarkUtf8.data(), static_cast<qsizetype>(kInFlightMarkUtf8.size()));
+    return FromLocaleBytes(bytes);
+}
+
+} // namespace
 
 QColor ToQColor(std::uint32_t colorRef)
 {
@@ -41,7 +57,7 @@ QVariant ListModel::data(const QModelIndex& index, int role) const
         const Row& r = *rows_[row];
         const std::uint8_t bit = static_cast<std::uint8_t>(1u << column);
         if ((r.decoded & bit) == 0) {
-            r.shown[column] = FromLocaleBytes(r.bytes[column]);
+            r.shown[column] = ShownText(column, r.bytes[column]);
             r.decoded |= bit;
         }
         return r.shown[column];

@@ -28,7 +28,8 @@ protected:
 
 // The rows of a report list: up to four texts (kept as the program's bytes,
 // decoded for showing when a view first asks for them) and one item-data value
-// per row. Colours come from the colours it is given, so that they follow the
+// per row. Column 0 holds the probe mark, which shows as U+221A in every
+// locale. Colours come from the colours it is given, so that they follow the
 // row position: even rows take background colour 0, odd rows colour 1.
 //
 // Changes made between BeginChanges and EndChanges are told to the views once,

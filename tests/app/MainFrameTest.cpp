@@ -2,9 +2,9 @@
 #include "app/HostApp.h"
 #include "hosts/HostEntry.h"
 #include "res/Resource.h"
-#include "res/Resources.h"
 #include "res/WidgetText.h"
 #include "tests/support/FrameDriver.h"
+#include "tests/support/LocaleSwitch.h"
 #include "tests/support/ModalDriver.h"
 #include "tests/support/TempDir.h"
 #include "view/HostListCtrl.h"
@@ -33,6 +33,9 @@ const char* kGroups = "[Servers]\n127.0.0.1 one\n127.0.0.2 two\n127.0.0.3 three\
 
 TEST(StartUp, SocketFailureShowsTheMessageAndNoWindow)
 {
+    // Where the machine has it, a locale whose encoding lacks Hangul: the
+    // message shows as its characters all the same.
+    const LocaleSwitch latin("en_US.ISO-8859-1");
     QString text, title;
     WhenModal([&](QWidget* widget) {
         auto* box = qobject_cast<QMessageBox*>(widget);
@@ -44,7 +47,7 @@ TEST(StartUp, SocketFailureShowsTheMessageAndNoWindow)
     CHostApp app([] { return false; });
     EXPECT_FALSE(app.InitInstance());
     EXPECT_EQ(app.MainWindow(), nullptr);
-    EXPECT_EQ(text, FromLocaleBytes(LoadResString(IDP_SOCKETS_INIT_FAILED)));
+    EXPECT_EQ(text, LoadResText(IDP_SOCKETS_INIT_FAILED));
     EXPECT_EQ(text, QString::fromUtf8("Windows 소켓 초기화에 실패하였습니다."));
     EXPECT_EQ(title, QStringLiteral("kelvoran"));
     for (QWidget* w : QApplication::topLevelWidgets())

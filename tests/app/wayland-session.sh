@@ -7,6 +7,7 @@
 #      window.
 #   3. Without Xwayland the program runs as a native Wayland client and says
 #      on standard error what does not work there.
+#   4. So it does where DISPLAY names an X server that is not there.
 # Exit status 77 (skipped) where the machine lacks a part of this.
 #   wayland-session.sh PROGRAM
 set -euo pipefail
@@ -129,6 +130,18 @@ if grep -q "kelvoran: a native Wayland window" "$work/native.err"; then
 else
   fail "native: no notice on standard error"
   cat "$work/native.err"
+fi
+
+# 4. A DISPLAY left over from an X server that is gone.
+stale=55
+while [ -e "/tmp/.X11-unix/X$stale" ]; do stale=$((stale + 1)); done
+wayland_only stale WAYLAND_DISPLAY="$socket" DISPLAY=":$stale"
+if grep -q "kelvoran: a native Wayland window (the X display :$stale could not be opened)" \
+  "$work/stale.err"; then
+  echo "ok: stale: falls back to Wayland and says so"
+else
+  fail "stale: no notice on standard error"
+  cat "$work/stale.err"
 fi
 
 [ "$failures" -eq 0 ]

@@ -1,5 +1,6 @@
 #include "log/ResultLog.h"
 
+#include "log/FileLock.h"
 #include "log/LogMode.h"
 #include "log/ResultLogLine.h"
 #include "tests/support/FileFaults.h"
@@ -17,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
@@ -274,6 +276,45 @@ TEST_F(ResultLogFile, APartlyWrittenLineIsCutOffAndWrittenAgainWhole)
     ++now_;
     log.WriteResultLog("10.0.0.3", 4);
     EXPECT_EQ(In(kDay1), first + Line("09:05:04", "10.0.0.2", 3) + Line("09:05:05", "10.0.0.3", 4));
+}
+
+// A file system that refuses locks for good is written without one, and a
+// write cut short there is repaired all the same; only a lock that another
+// writer holds makes lines wait.
+TEST_F(ResultLogFile, WithoutLocksLinesAreWrittenAndOnlyAHeldLockMakesThemWait)
+{
+    FileLock answer = FileLock::Unsupported;
+    ResultLog log(
+        dir_.path(), [this] { return now_; }, ResultLog::kMaxQueuedLines,
+        [&answer](int) { return answer; });
+    const std::string first = Line("09:05:03", "10.0.0.1", 12);
+    log.WriteResultLog("10.0.0.1", 12);
+    {
+        const FileSizeLimit limit(first.size() + 10);
+        ASSERT_TRUE(limit.active());
+        ++now_;
+        log.WriteResultLog("10.0.0.2", 3);
+    }
+    EXPECT_EQ(In(kDay1), first);
+
+    answer = FileLock::Busy;
+    ++now_;
+    log.WriteResultLog("10.0.0.3", 4);
+    EXPECT_EQ(log.QueuedLines(), 2u);
+    answer = FileLock::Held;
+    EXPECT_TRUE(log.Flush());
+    EXPECT_EQ(In(kDay1), first + Line("09:05:04", "10.0.0.2", 3) + Line("09:05:05", "10.0.0.3", 4));
+}
+
+TEST_F(ResultLogFile, TheLockCallTellsAnotherWritersLock)
+{
+    const std::string path = dir_.file(kDay1);
+    const int mine = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const int other = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    EXPECT_EQ(TryLockFile(mine), FileLock::Held);
+    EXPECT_EQ(TryLockFile(other), FileLock::Busy);
+    close(mine);
+    close(other);
 }
 
 // Where the part of a cut line cannot be cut off again, its rest follows it

@@ -37,7 +37,7 @@ struct LocaleCase
     const char* locale;
     Encoded group;
     Encoded descriptions[2];
-    const char* mark; // U+221A in the locale's bytes
+    const char* mark; // U+221A in the locale's bytes, '?' where it has none
 };
 
 // Hex escapes stand apart, so that a letter after one is not read as a digit.
@@ -49,6 +49,8 @@ const LocaleCase kCases[] = {
     {"EucKr", "ko_KR.EUC-KR", {"\xBC\xAD\xB9\xF6", "서버"},
         {{"\xBC\xB3\xB8\xED", "설명"}, {"\xC7\xD1\xB1\xB9\xBE\xEE \xDE\xC3", "한국어 伺"}},
         "\xA1\xEE"},
+    {"Latin1", "en_US.ISO-8859-1", {"\xC9quipe", "Équipe"},
+        {{"\xE9t\xE9", "été"}, {"caf\xE9 \xA4", "café ¤"}}, "?"},
 };
 
 void PrintTo(const LocaleCase& c, std::ostream* os)

@@ -4,6 +4,9 @@
 
 #include <map>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -41,8 +44,10 @@ TEST_P(DisplayChoiceRows, Choose)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sessions, DisplayChoiceRows,
-    testing::Values(ChoiceRow {"Wayland session with Xwayland: X",
-                        {{"DISPLAY", ":0"}, {"WAYLAND_DISPLAY", "wayland-0"}}, "xcb", false, false},
+    testing::Values(
+        ChoiceRow {"Wayland session: X, Wayland with a notice where X fails",
+            {{"DISPLAY", ":0"}, {"WAYLAND_DISPLAY", "wayland-0"}}, "xcb;wayland", false, true},
+        ChoiceRow {"X only: nothing to fall back on", {{"DISPLAY", ":0"}}, "xcb", false, false},
         ChoiceRow {"user's own platform stands",
             {{"QT_QPA_PLATFORM", "wayland"}, {"DISPLAY", ":0"}, {"WAYLAND_DISPLAY", "wayland-0"}},
             "", false, false},
@@ -52,6 +57,50 @@ INSTANTIATE_TEST_SUITE_P(Sessions, DisplayChoiceRows,
             {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}, "", true, false},
         ChoiceRow {"nothing: no display", {}, "", true, false}));
 
+using Kind = StartupMessage::Kind;
+
+// What the one line gives as the reason.
+std::string Reasons(const std::vector<StartupMessage>& messages)
+{
+    const std::string line = UnusableDisplayMessage(messages, [](const char*) { return nullptr; });
+    const std::size_t from = line.find("on the display: ") + 16;
+    return line.substr(from, line.find("; check") - from);
+}
+
+// The display plugins' own words, each tried plugin's, whatever came first;
+// failing them, Qt's last word. The fatal text's list of plugins names one
+// with "display" in it.
+TEST(UnusableDisplay, NamesWhatTheDisplayPluginsSaid)
+{
+    const StartupMessage fatal {Kind::Fatal, "default",
+        "no Qt platform plugin could be initialized.\n\nAvailable: vkkhrdisplay, xcb"};
+    const StartupMessage x {Kind::Warning, "qt.qpa.xcb", "could not connect to display :55"};
+    EXPECT_EQ(Reasons({{Kind::Warning, "", "QStandardPaths: wrong permissions"}, x, fatal}),
+        "could not connect to display :55");
+    EXPECT_EQ(Reasons({x, {Kind::Other, "qt.qpa.plugin", "Could not load the plugin \"xcb\""},
+                  {Kind::Critical, "", "Failed to create wl_display (No such file)"}, fatal}),
+        "could not connect to display :55; Failed to create wl_display (No such file)");
+    EXPECT_EQ(Reasons({fatal}), "no Qt platform plugin could be initialized");
+}
+
+// QT_FATAL_WARNINGS=n ends the program after the n-th warning; criticals
+// count apart.
+TEST(FatalMessageCountdown, CountsAsQtDoes)
+{
+    const std::pair<const char*, int> rows[] = {{nullptr, 0}, {"1", 1}, {"3", 3}, {"yes", 1}};
+    for (const auto& [value, fatalAt] : rows) {
+        FatalMessageCountdown countdown([value](const char* name) {
+            return std::string_view(name) == "QT_FATAL_WARNINGS" ? value : nullptr;
+        });
+        int fatal = 0;
+        for (int i = 1; i <= 4 && fatal == 0; ++i) {
+            EXPECT_FALSE(countdown.Count(Kind::Critical));
+            fatal = countdown.Count(Kind::Warning) ? i : 0;
+        }
+        EXPECT_EQ(fatal, fatalAt) << (value ? value : "unset");
+    }
+}
+
 struct ProgramRun
 {
     int exitStatus = -1; // -1 when ended by a signal
@@ -59,9 +108,9 @@ struct ProgramRun
     std::string errorOutput;
 };
 
-// Runs the built program with DISPLAY set as given (unset when null) and no
-// other display or platform variable.
-ProgramRun RunProgram(const char* display)
+// Runs the built program with DISPLAY and QT_FATAL_WARNINGS set as given
+// (unset when null) and no other display or platform variable.
+ProgramRun RunProgram(const char* display, const char* fatalWarnings)
 {
     ProgramRun run;
     int err[2];
@@ -73,10 +122,13 @@ ProgramRun RunProgram(const char* display)
         close(err[0]);
         unsetenv("QT_QPA_PLATFORM");
         unsetenv("WAYLAND_DISPLAY");
-        if (display != nullptr)
-            setenv("DISPLAY", display, 1);
-        else
-            unsetenv("DISPLAY");
+        for (const auto& [name, value] :
+            {std::pair {"DISPLAY", display}, {"QT_FATAL_WARNINGS", fatalWarnings}}) {
+            if (value != nullptr)
+                setenv(name, value, 1);
+            else
+                unsetenv(name);
+        }
         execl(KELVORAN_PROGRAM, KELVORAN_PROGRAM, static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -95,7 +147,7 @@ ProgramRun RunProgram(const char* display)
 }
 
 // Without a display the program says why in one line and ends with status 1:
-// no abort, no core dump.
+// no abort, no core dump, also where Qt's warnings are made fatal.
 TEST(ProgramWithoutDisplay, OneLineAndStatusOne)
 {
     int unused = 97;
@@ -108,9 +160,12 @@ TEST(ProgramWithoutDisplay, OneLineAndStatusOne)
     }
     std::string unreachable = ":";
     unreachable += std::to_string(unused);
-    for (const char* display : {static_cast<const char*>(nullptr), unreachable.c_str()}) {
+    const std::pair<const char*, const char*> runs[]
+        = {{nullptr, nullptr}, {unreachable.c_str(), nullptr}, {unreachable.c_str(), "1"}};
+    for (const auto& [display, fatalWarnings] : runs) {
         SCOPED_TRACE(display ? display : "DISPLAY unset");
-        const ProgramRun run = RunProgram(display);
+        SCOPED_TRACE(fatalWarnings ? "QT_FATAL_WARNINGS=1" : "");
+        const ProgramRun run = RunProgram(display, fatalWarnings);
         EXPECT_EQ(run.signal, 0);
         EXPECT_EQ(run.exitStatus, 1);
         EXPECT_EQ(run.errorOutput.rfind("kelvoran: ", 0), 0u) << run.errorOutput;
