@@ -2,7 +2,7 @@
 
 #include "app/FileVersion.h"
 #include "res/DialogUnits.h"
-#include "res/Resource.h"
+#include "res/ResourceIds.h"
 #include "res/WidgetText.h"
 
 #include <QIcon>

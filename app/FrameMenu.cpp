@@ -1,7 +1,7 @@
 #include "app/FrameMenu.h"
 
-#include "res/Resource.h"
-#include "res/Resources.h"
+#include "res/ResourceIds.h"
+#include "res/ResourceTables.h"
 
 #include <QAction>
 #include <QKeySequence>

@@ -1,7 +1,7 @@
 #include "app/HostApp.h"
 
 #include "app/AboutDialog.h"
-#include "res/Resource.h"
+#include "res/ResourceIds.h"
 #include "res/WidgetText.h"
 #include "view/PaintThreads.h"
 

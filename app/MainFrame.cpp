@@ -1,6 +1,7 @@
 #include "app/MainFrame.h"
 
 #include "app/FrameGeometry.h"
+#include "app/UserMessage.h"
 #include "hosts/GroupFile.h"
 #include "hosts/GroupLoad.h"
 #include "hosts/GroupSelectDialog.h"
@@ -8,10 +9,9 @@
 #include "hosts/ResultValue.h"
 #include "log/LogMode.h"
 #include "log/ResultLog.h"
-#include "probe/UserMessage.h"
 #include "res/DialogUnits.h"
-#include "res/Resource.h"
-#include "res/Resources.h"
+#include "res/ResourceIds.h"
+#include "res/ResourceTables.h"
 #include "res/WidgetText.h"
 #include "view/HostListCtrl.h"
 
@@ -93,8 +93,6 @@ int CMainFrame::OnCreate()
     hostList = new CHostListCtrl(this);
     hostList->setObjectName(QStringLiteral("hostList"));
     setCentralWidget(hostList);
-    hostList->sendToMainWindow
-        = [this](std::uint32_t code, std::intptr_t param) { return OnUserMessage(code, param); };
     hostList->tick = [this] { return probes_.Now(); };
     hostList->wallClock = services_.logClock;
 
@@ -204,7 +202,7 @@ bool CMainFrame::DestroyWindow()
         timerId_ = 0;
     }
     // From here on no worker reaches the window: those waiting to report
-    // return at once, those still probing find the road closed later.
+    // return at once, those still probing are turned away when they end.
     probes_.Close();
     FreeRowEntries(*hostList);
     return true;
@@ -308,10 +306,7 @@ std::intptr_t CMainFrame::OnUserMessage(std::uint32_t code, std::intptr_t param)
         return reinterpret_cast<std::intptr_t>(hostTable.find(text));
     }
     if (code == SORT) {
-        for (int i = 0; i < hostList->GetItemCount(); ++i) {
-            if (HostEntry* entry = hostList->RowEntry(i))
-                entry->row = i;
-        }
+        hostList->RenumberRows();
         return 0;
     }
     return 0;

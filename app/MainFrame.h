@@ -65,7 +65,7 @@ public:
     std::int32_t loadGeneration() const { return probes_.loadGeneration(); }
     std::int32_t probesInFlight() const { return probes_.probesInFlight(); }
 
-    // Requests to the window: DISP, SORT and HOST (see probe/UserMessage.h).
+    // Requests to the window: DISP, SORT and HOST (see UserMessage.h).
     // Runs on the window thread only.
     std::intptr_t OnUserMessage(std::uint32_t code, std::intptr_t param);
 

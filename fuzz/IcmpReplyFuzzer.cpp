@@ -16,11 +16,11 @@
 // Checks the invariants that the probe relies on and traps when one breaks,
 // among them that the key the shared raw socket looks a packet up by names
 // the request that the classifier says the packet answers.
-#include "probe/EchoExchange.h"
-#include "probe/EchoLayer.h"
-#include "probe/IcmpPacket.h"
-#include "probe/IcmpProbe.h"
-#include "probe/IcmpStatus.h"
+#include "icmp/EchoExchange.h"
+#include "icmp/EchoLayer.h"
+#include "icmp/IcmpPacket.h"
+#include "icmp/IcmpProbe.h"
+#include "icmp/IcmpStatus.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -3,8 +3,8 @@
 #include "hosts/GroupFile.h"
 #include "hosts/HostEntry.h"
 #include "hosts/HostTable.h"
-#include "hosts/Resolver.h"
 #include "hosts/ResultValue.h"
+#include "icmp/Resolver.h"
 
 #include <optional>
 

@@ -1,9 +1,8 @@
-#include "probe/SocketEchoLayer.h"
+#include "icmp/DatagramEchoLayer.h"
 
-#include "probe/EchoExchange.h"
-#include "probe/IcmpPacket.h"
-#include "probe/IcmpSockets.h"
-#include "probe/RawEchoSocket.h"
+#include "icmp/EchoExchange.h"
+#include "icmp/IcmpPacket.h"
+#include "icmp/IcmpSockets.h"
 
 #include <time.h> // before linux/errqueue.h, which uses timespec without declaring it
 
@@ -229,35 +228,27 @@ EchoReply DatagramExchange(int fd, const EchoRequest& request)
 
 } // namespace
 
-SocketEchoLayer::SocketEchoLayer(IcmpSocketKind kind)
-    : kind(kind)
-    , raw(kind == IcmpSocketKind::Raw ? std::make_unique<RawEchoSocket>() : nullptr)
+DatagramEchoLayer::DatagramEchoLayer()
 {
     // The kernel stamps arriving packets only while some socket asks for it,
     // and once none has, it starts again only later, from a work queue: the
     // answers to the first probes after a quiet spell came unstamped, and
     // their round trips took in the wait for a core. A socket that asks for
-    // the life of the layer keeps the stamps on. The raw kind's shared socket
-    // does so by itself.
-    if (!raw) {
-        stampKeeper = OpenIcmpSocket(kind);
-        if (stampKeeper >= 0)
-            AskForStamps(stampKeeper, false);
-    }
+    // the life of the layer keeps the stamps on.
+    stampKeeper_ = OpenIcmpSocket(IcmpSocketKind::Datagram);
+    if (stampKeeper_ >= 0)
+        AskForStamps(stampKeeper_, false);
 }
 
-SocketEchoLayer::~SocketEchoLayer()
+DatagramEchoLayer::~DatagramEchoLayer()
 {
-    if (stampKeeper >= 0)
-        close(stampKeeper);
+    if (stampKeeper_ >= 0)
+        close(stampKeeper_);
 }
 
-EchoHandle SocketEchoLayer::CreateHandle(std::uint32_t* failure) const
+EchoHandle DatagramEchoLayer::CreateHandle(std::uint32_t* failure) const
 {
-    // Every handle of the raw kind names the one shared socket.
-    if (raw)
-        return raw->Open(failure);
-    const int fd = OpenIcmpSocket(kind);
+    const int fd = OpenIcmpSocket(IcmpSocketKind::Datagram);
     if (fd < 0) {
         *failure
             = errno == EMFILE || errno == ENFILE ? ERROR_TOO_MANY_OPEN_FILES : IP_GENERAL_FAILURE;
@@ -271,20 +262,12 @@ EchoHandle SocketEchoLayer::CreateHandle(std::uint32_t* failure) const
     return fd;
 }
 
-EchoReply SocketEchoLayer::SendEcho(EchoHandle handle, const EchoRequest& request) const
+EchoReply DatagramEchoLayer::SendEcho(EchoHandle handle, const EchoRequest& request) const
 {
-    if (raw)
-        return raw->Exchange(request);
     return DatagramExchange(handle, request);
 }
 
-void SocketEchoLayer::CloseHandle(EchoHandle handle) const
+void DatagramEchoLayer::CloseHandle(EchoHandle handle) const
 {
-    if (!raw)
-        close(handle);
-}
-
-std::uint32_t SocketEchoLayer::ReceiveDrops() const
-{
-    return raw ? raw->ReceiveDrops() : 0;
+    close(handle);
 }

@@ -1,38 +1,24 @@
 #pragma once
 
-#include "probe/EchoLayer.h"
-#include "probe/IcmpSocketKind.h"
+#include "icmp/EchoLayer.h"
 
-#include <memory>
-
-class RawEchoSocket;
-
-// The echo layer on Linux ICMP sockets of one kind. Datagram sockets come one
-// per handle: the kernel already sorts their answers to them. Raw sockets see
-// every ICMP packet of the host, so all handles of the raw kind share one
-// socket (RawEchoSocket), opened by the first handle. One object serves any
-// number of threads at once.
-class SocketEchoLayer : public EchoLayer
+// The echo layer on ICMP datagram sockets, which the kernel allows by
+// net.ipv4.ping_group_range: a socket per handle, to which the kernel sorts
+// the answers by the identifier it writes into each request. One object
+// serves any number of threads at once.
+class DatagramEchoLayer : public EchoLayer
 {
 public:
-    explicit SocketEchoLayer(IcmpSocketKind kind);
+    DatagramEchoLayer();
     // Only once no exchange is under way.
-    ~SocketEchoLayer() override;
-    SocketEchoLayer(const SocketEchoLayer&) = delete;
-    SocketEchoLayer& operator=(const SocketEchoLayer&) = delete;
-
-    IcmpSocketKind Kind() const { return kind; }
+    ~DatagramEchoLayer() override;
+    DatagramEchoLayer(const DatagramEchoLayer&) = delete;
+    DatagramEchoLayer& operator=(const DatagramEchoLayer&) = delete;
 
     EchoHandle CreateHandle(std::uint32_t* failure) const override;
     EchoReply SendEcho(EchoHandle handle, const EchoRequest& request) const override;
     void CloseHandle(EchoHandle handle) const override;
 
-    // Answers the kernel dropped for want of room in the raw kind's shared
-    // receive queue; datagram sockets have one queue each, and none counted.
-    std::uint32_t ReceiveDrops() const;
-
 private:
-    IcmpSocketKind kind;
-    std::unique_ptr<RawEchoSocket> raw; // the raw kind's shared socket
-    int stampKeeper = -1; // keeps the kernel stamping arrivals, for the datagram kind
+    int stampKeeper_ = -1; // keeps the kernel stamping arrivals
 };

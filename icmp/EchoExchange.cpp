@@ -1,4 +1,4 @@
-#include "probe/EchoExchange.h"
+#include "icmp/EchoExchange.h"
 
 #include <linux/errqueue.h>
 #include <linux/net_tstamp.h>
@@ -58,8 +58,8 @@ bool NoRoomToSend(int error)
 
 bool AskForStamps(int fd, bool withPacketCopies)
 {
-    unsigned flags = SOF_TIMESTAMPING_TX_SOFTWARE | SOF_TIMESTAMPING_RX_SOFTWARE
-        | SOF_TIMESTAMPING_SOFTWARE;
+    unsigned flags
+        = SOF_TIMESTAMPING_TX_SOFTWARE | SOF_TIMESTAMPING_RX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE;
     if (!withPacketCopies)
         flags |= SOF_TIMESTAMPING_OPT_TSONLY;
     const bool stamped = setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPING, &flags, sizeof flags) == 0;

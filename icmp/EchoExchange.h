@@ -1,7 +1,7 @@
 #pragma once
 
-#include "probe/EchoLayer.h"
-#include "probe/IcmpPacket.h"
+#include "icmp/EchoLayer.h"
+#include "icmp/IcmpPacket.h"
 
 #include <sys/socket.h>
 #include <time.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "probe/IcmpStatus.h"
+#include "icmp/IcmpStatus.h"
 
 #include <array>
 #include <cstdint>
@@ -52,4 +52,8 @@ public:
     virtual EchoHandle CreateHandle(std::uint32_t* failure) const = 0;
     virtual EchoReply SendEcho(EchoHandle handle, const EchoRequest& request) const = 0;
     virtual void CloseHandle(EchoHandle handle) const = 0;
+
+    // Answers the kernel dropped for want of room in a receive queue, where
+    // the layer's sockets count them.
+    virtual std::uint32_t ReceiveDrops() const { return 0; }
 };

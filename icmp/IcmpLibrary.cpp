@@ -1,7 +1,8 @@
-#include "probe/IcmpLibrary.h"
+#include "icmp/IcmpLibrary.h"
 
-#include "probe/IcmpSockets.h"
-#include "probe/SocketEchoLayer.h"
+#include "icmp/DatagramEchoLayer.h"
+#include "icmp/IcmpSockets.h"
+#include "icmp/RawEchoLayer.h"
 
 #include <unistd.h>
 
@@ -14,20 +15,26 @@ constexpr const char* kNoSocketMessage
       "sockets for the user's group with the sysctl net.ipv4.ping_group_range (for example "
       "\"0 2147483647\"), or give the program raw sockets with setcap cap_net_raw+p\n";
 
+struct Holder
+{
+    const EchoLayer* echo = nullptr;
+    IcmpSocketKind kind = IcmpSocketKind::Datagram;
+};
+
 // Never freed: probe threads are not joined and may still be sending while
 // the process exits, and the raw kind's shared socket and its reader thread
 // serve them to the end.
-const SocketEchoLayer* Loaded()
+const Holder& Loaded()
 {
-    static const SocketEchoLayer* const echo = []() -> const SocketEchoLayer* {
+    static const Holder holder = [] {
         const std::optional<IcmpSocketKind> kind = IcmpLibrary::FindWorkingKind();
         if (!kind) {
             std::fputs(kNoSocketMessage, stderr);
-            return nullptr;
+            return Holder {};
         }
-        return new SocketEchoLayer(*kind);
+        return Holder {IcmpLibrary::MakeEcho(*kind).release(), *kind};
     }();
-    return echo;
+    return holder;
 }
 
 bool CanOpen(IcmpSocketKind kind)
@@ -43,23 +50,30 @@ bool CanOpen(IcmpSocketKind kind)
 
 int IcmpLibrary::Load()
 {
-    return Loaded() != nullptr ? 1 : 0;
+    return Loaded().echo != nullptr ? 1 : 0;
 }
 
 const EchoLayer& IcmpLibrary::Echo()
 {
-    return *Loaded();
+    return *Loaded().echo;
 }
 
 IcmpSocketKind IcmpLibrary::Kind()
 {
-    return Loaded()->Kind();
+    return Loaded().kind;
 }
 
 std::uint32_t IcmpLibrary::ReceiveDrops()
 {
-    const SocketEchoLayer* echo = Loaded();
+    const EchoLayer* echo = Loaded().echo;
     return echo != nullptr ? echo->ReceiveDrops() : 0;
+}
+
+std::unique_ptr<EchoLayer> IcmpLibrary::MakeEcho(IcmpSocketKind kind)
+{
+    if (kind == IcmpSocketKind::Raw)
+        return std::make_unique<RawEchoLayer>();
+    return std::make_unique<DatagramEchoLayer>();
 }
 
 std::optional<IcmpSocketKind> IcmpLibrary::FindWorkingKind()

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "probe/IcmpSocketKind.h"
+#include "icmp/IcmpSocketKind.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 class EchoLayer;
@@ -23,9 +24,13 @@ public:
     static const EchoLayer& Echo();
     static IcmpSocketKind Kind();
     // Answers the kernel dropped for want of room in the receive queue of
-    // the raw kind's shared socket; 0 for the datagram kind.
+    // the raw kind's shared socket; 0 for the datagram kind, and where no
+    // kind works.
     static std::uint32_t ReceiveDrops();
 
     // The socket kind that can be opened now, tried anew on every call.
     static std::optional<IcmpSocketKind> FindWorkingKind();
+
+    // A new echo layer on sockets of the kind.
+    static std::unique_ptr<EchoLayer> MakeEcho(IcmpSocketKind kind);
 };

@@ -1,6 +1,6 @@
-#include "probe/IcmpPacket.h"
+#include "icmp/IcmpPacket.h"
 
-#include "probe/IcmpStatus.h"
+#include "icmp/IcmpStatus.h"
 
 #include <algorithm>
 #include <cstring>
@@ -193,8 +193,7 @@ std::optional<std::uint32_t> SentPacketEchoKey(std::span<const std::uint8_t> cop
             break;
         const std::span<const std::uint8_t> packet = copy.subspan(at);
         const std::optional<IpHeader> ip = ParseIpHeader(packet);
-        if (!ip || ip->protocol != kProtocolIcmp
-            || packet.size() < ip->headerSize + kIcmpHeaderSize
+        if (!ip || ip->protocol != kProtocolIcmp || packet.size() < ip->headerSize + kIcmpHeaderSize
             || packet[ip->headerSize] != kEchoRequest)
             continue;
         const std::span<const std::uint8_t> icmp = packet.subspan(ip->headerSize);

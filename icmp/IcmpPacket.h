@@ -1,6 +1,6 @@
 #pragma once
 
-#include "probe/IcmpSocketKind.h"
+#include "icmp/IcmpSocketKind.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
-#include "probe/IcmpProbe.h"
+#include "icmp/IcmpProbe.h"
 
-#include "hosts/Resolver.h"
-#include "probe/EchoLayer.h"
-#include "probe/IcmpLibrary.h"
+#include "icmp/EchoLayer.h"
+#include "icmp/IcmpLibrary.h"
+#include "icmp/Resolver.h"
 
 #include <algorithm>
 #include <optional>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "probe/IcmpStatus.h"
+#include "icmp/IcmpStatus.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "probe/IcmpSockets.h"
+#include "icmp/IcmpSockets.h"
 
 #include <netinet/in.h>
 #include <sys/capability.h>

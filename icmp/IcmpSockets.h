@@ -1,6 +1,6 @@
 #pragma once
 
-#include "probe/IcmpSocketKind.h"
+#include "icmp/IcmpSocketKind.h"
 
 // Opens an IPv4 ICMP socket of the given kind, close-on-exec. Returns the
 // descriptor, or -1 with errno set when the kernel refuses it.

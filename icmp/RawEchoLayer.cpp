@@ -1,9 +1,10 @@
-#include "probe/RawEchoSocket.h"
+#include "icmp/RawEchoLayer.h"
 
-#include "probe/EchoExchange.h"
-#include "probe/IcmpPacket.h"
-#include "probe/IcmpSockets.h"
-#include "probe/RawReplyFilter.h"
+#include "icmp/EchoExchange.h"
+#include "icmp/IcmpPacket.h"
+#include "icmp/IcmpSockets.h"
+#include "icmp/RawReplyFilter.h"
+#include "icmp/TagSpace.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -27,62 +28,11 @@
 
 namespace {
 
-// How long an identifier and sequence rest after the deadline of the last
-// request that carried them. Routers drop what they cannot pass on within a
-// second or so; an answer a minute late is beyond any real network.
-constexpr std::int64_t kRestNs = 60'000'000'000;
-
 // The packets or stamps taken in with one call when several are waiting, and
 // how many such calls one reading of the socket makes at most before it lets
 // others in.
 constexpr unsigned kBatch = 16;
 constexpr int kReadRounds = 8;
-
-// The identifier and sequence of the requests, as one number (identifier in
-// the high half). The identifier's high byte is the same for all requests of
-// the socket, which lets the socket's filter drop most foreign traffic; its low
-// byte numbers 256 blocks of 65,536 sequences each, used one after the other:
-// 16.7 million tags before the first comes round again, and a block is taken
-// up again only after its rest. Within a block the sequences are spread by a
-// multiplicative hash, so that neighbouring probes' tags differ in no simple
-// way (an answer with a sequence off by one is not another probe's answer).
-class TagSpace
-{
-public:
-    explicit TagSpace(std::uint32_t seed)
-        : prefix(static_cast<std::uint8_t>(seed >> 24))
-        , block(static_cast<std::uint8_t>(seed >> 16))
-        , position(seed & 0xffff)
-    { }
-
-    std::uint16_t Identifier() const { return static_cast<std::uint16_t>(prefix << 8 | block); }
-    static constexpr std::uint16_t kPrefixMask = 0xff00;
-
-    // The next tag, for a request whose owner waits until the deadline; none
-    // when every block is resting, which takes over 280,000 requests a second.
-    std::optional<std::uint32_t> Take(std::int64_t now, std::int64_t deadline)
-    {
-        if (position > 0xffff) {
-            std::size_t step = 1;
-            while (step <= restsUntil.size()
-                && restsUntil[static_cast<std::uint8_t>(block + step)] > now)
-                ++step;
-            if (step > restsUntil.size())
-                return std::nullopt;
-            block = static_cast<std::uint8_t>(block + step);
-            position = 0;
-        }
-        const auto sequence = static_cast<std::uint16_t>(position++ * 0x79b1u);
-        restsUntil[block] = std::max(restsUntil[block], deadline + kRestNs);
-        return std::uint32_t {Identifier()} << 16 | sequence;
-    }
-
-private:
-    std::uint8_t prefix;
-    std::uint8_t block;
-    std::uint32_t position;
-    std::array<std::int64_t, 256> restsUntil {};
-};
 
 // One probe waiting in Exchange, on its own thread's stack. Whoever reads the
 // socket hands it its answer and stamps under the mutex and posts its
@@ -168,7 +118,7 @@ struct Batch
 
 } // namespace
 
-struct RawEchoSocket::Shared
+struct RawEchoLayer::Shared
 {
     explicit Shared(bool withReader)
         : withReader(withReader)
@@ -199,19 +149,19 @@ struct RawEchoSocket::Shared
     int ReadRound(int socket);
     int ReadStamps(int socket);
     void DeliverStamp(std::span<const std::uint8_t> copy, msghdr& msg);
-    void DeliverPacket(std::span<const std::uint8_t> bytes, std::size_t arrived,
-        std::uint32_t from, msghdr& msg, std::int64_t now, std::vector<Waiter*>& woken);
+    void DeliverPacket(std::span<const std::uint8_t> bytes, std::size_t arrived, std::uint32_t from,
+        msghdr& msg, std::int64_t now, std::vector<Waiter*>& woken);
     void FailAll();
     Waiter::Outcome Withdraw(Waiter& waiter);
 };
 
-RawEchoSocket::RawEchoSocket(bool reader)
+RawEchoLayer::RawEchoLayer(bool reader)
     : shared(std::make_unique<Shared>(reader))
 {
     shared->woken.reserve(kBatch);
 }
 
-RawEchoSocket::~RawEchoSocket()
+RawEchoLayer::~RawEchoLayer()
 {
     const int fd = shared->fd.load();
     if (shared->reader.joinable()) {
@@ -225,12 +175,14 @@ RawEchoSocket::~RawEchoSocket()
         close(fd);
 }
 
-std::uint32_t RawEchoSocket::ReceiveDrops() const
+void RawEchoLayer::CloseHandle(EchoHandle) const { }
+
+std::uint32_t RawEchoLayer::ReceiveDrops() const
 {
     return shared->drops.load(std::memory_order_relaxed);
 }
 
-int RawEchoSocket::Open(std::uint32_t* failure)
+EchoHandle RawEchoLayer::CreateHandle(std::uint32_t* failure) const
 {
     if (const int fd = shared->fd.load(std::memory_order_acquire); fd >= 0)
         return fd;
@@ -242,7 +194,7 @@ int RawEchoSocket::Open(std::uint32_t* failure)
     if (fd < 0) {
         *failure
             = errno == EMFILE || errno == ENFILE ? ERROR_TOO_MANY_OPEN_FILES : IP_GENERAL_FAILURE;
-        return -1;
+        return kInvalidEchoHandle;
     }
     AskForStamps(fd, true);
     // Room for the answers and stamps of a full round arriving while the
@@ -272,7 +224,7 @@ int RawEchoSocket::Open(std::uint32_t* failure)
             pthread_sigmask(SIG_SETMASK, &previous, nullptr);
             close(fd);
             *failure = IP_GENERAL_FAILURE;
-            return -1;
+            return kInvalidEchoHandle;
         }
         pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     }
@@ -280,7 +232,7 @@ int RawEchoSocket::Open(std::uint32_t* failure)
     return fd;
 }
 
-void RawEchoSocket::Shared::Read(int socket)
+void RawEchoLayer::Shared::Read(int socket)
 {
     while (!stopping.load(std::memory_order_relaxed)) {
         // Ready for an answer, and for a stamp on the error queue, which
@@ -305,7 +257,7 @@ void RawEchoSocket::Shared::Read(int socket)
 
 // Reads what the socket holds and hands each answer and stamp to its probe.
 // False once the socket has failed for good. Under readMutex.
-bool RawEchoSocket::Shared::Drain(int socket)
+bool RawEchoLayer::Shared::Drain(int socket)
 {
     for (int round = 0; round < kReadRounds; ++round) {
         const int read = ReadRound(socket);
@@ -322,12 +274,13 @@ bool RawEchoSocket::Shared::Drain(int socket)
 // the stamps after the packets finds the stamp of every answer read, and
 // hands it over first. The number of packets read, or -1 when the socket has
 // failed for good.
-int RawEchoSocket::Shared::ReadRound(int socket)
+int RawEchoLayer::Shared::ReadRound(int socket)
 {
     packets.Prepare();
     // Cut short, a packet still tells its size, so that an answer too long
     // for the buffer is judged by its header.
-    const int n = recvmmsg(socket, packets.messages.data(), kBatch, MSG_DONTWAIT | MSG_TRUNC, nullptr);
+    const int n
+        = recvmmsg(socket, packets.messages.data(), kBatch, MSG_DONTWAIT | MSG_TRUNC, nullptr);
     if (n < 0 && IsLasting(errno))
         return -1;
     const std::int64_t now = Now(CLOCK_MONOTONIC);
@@ -360,7 +313,7 @@ int RawEchoSocket::Shared::ReadRound(int socket)
 
 // One batch from the error queue, handed over: the number of stamps read, or
 // -1 when the socket has failed for good.
-int RawEchoSocket::Shared::ReadStamps(int socket)
+int RawEchoLayer::Shared::ReadStamps(int socket)
 {
     stamps.Prepare();
     const int n
@@ -376,7 +329,7 @@ int RawEchoSocket::Shared::ReadStamps(int socket)
     return n;
 }
 
-void RawEchoSocket::Shared::DeliverStamp(std::span<const std::uint8_t> copy, msghdr& msg)
+void RawEchoLayer::Shared::DeliverStamp(std::span<const std::uint8_t> copy, msghdr& msg)
 {
     const std::optional<std::int64_t> left = TransmitStamp(msg);
     const std::optional<std::uint32_t> key = SentPacketEchoKey(copy);
@@ -386,7 +339,7 @@ void RawEchoSocket::Shared::DeliverStamp(std::span<const std::uint8_t> copy, msg
         it->second->times.leftStamp = left;
 }
 
-void RawEchoSocket::Shared::DeliverPacket(std::span<const std::uint8_t> bytes, std::size_t arrived,
+void RawEchoLayer::Shared::DeliverPacket(std::span<const std::uint8_t> bytes, std::size_t arrived,
     std::uint32_t from, msghdr& msg, std::int64_t now, std::vector<Waiter*>& woken)
 {
     const Arrival arrival = ReadArrival(msg);
@@ -415,7 +368,7 @@ void RawEchoSocket::Shared::DeliverPacket(std::span<const std::uint8_t> bytes, s
     woken.push_back(waiter);
 }
 
-void RawEchoSocket::Shared::FailAll()
+void RawEchoLayer::Shared::FailAll()
 {
     std::vector<Waiter*> woken;
     {
@@ -432,7 +385,7 @@ void RawEchoSocket::Shared::FailAll()
 
 // Takes the waiter out of the map unless an answer has done so; then its
 // outcome is the reader's, and its post must be waited for.
-Waiter::Outcome RawEchoSocket::Shared::Withdraw(Waiter& waiter)
+Waiter::Outcome RawEchoLayer::Shared::Withdraw(Waiter& waiter)
 {
     Waiter::Outcome outcome;
     {
@@ -446,7 +399,7 @@ Waiter::Outcome RawEchoSocket::Shared::Withdraw(Waiter& waiter)
     return outcome;
 }
 
-EchoReply RawEchoSocket::Exchange(const EchoRequest& request)
+EchoReply RawEchoLayer::SendEcho(EchoHandle, const EchoRequest& request) const
 {
     // The kernel refuses to send with a TTL of 0.
     if (request.ttl == 0)

@@ -1,4 +1,4 @@
-#include "probe/RawReplyFilter.h"
+#include "icmp/RawReplyFilter.h"
 
 #include <linux/filter.h>
 #include <sys/socket.h>

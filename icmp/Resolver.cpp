@@ -1,4 +1,4 @@
-#include "hosts/Resolver.h"
+#include "icmp/Resolver.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>

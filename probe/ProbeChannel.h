@@ -1,6 +1,6 @@
 #pragma once
 
-#include "probe/IcmpProbe.h"
+#include "icmp/IcmpProbe.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -21,7 +21,7 @@ struct ProbeResult
 
 // What the main window shares with its probe workers. It is reference-counted
 // and outlives the window, so that a worker still blocked in its echo wait
-// when the window closes finds its counters and learns that nobody listens.
+// when the window closes still finds its counters, and its result is refused.
 //
 // Send is synchronous: it returns once the window thread has handled the
 // result (or the window has gone), as a sent window message does.

@@ -2,7 +2,7 @@
 
 #include "hosts/HostEntry.h"
 #include "hosts/ResultValue.h"
-#include "probe/IcmpProbe.h"
+#include "icmp/IcmpProbe.h"
 #include "probe/ProbeChannel.h"
 #include "probe/Scheduler.h"
 
@@ -101,10 +101,10 @@ bool ProbeRunner::Start(HostEntry* entry)
 }
 
 void ProbeRunner::RunProbe(const std::shared_ptr<ProbeChannel>& channel, HostEntry* entry,
-    std::int32_t generation, const std::string& name, const EchoFunction& echo)
+    std::int32_t generation, const std::string& name, const std::shared_ptr<const EchoLayer>& echo)
 {
     channel->probesInFlight.fetch_add(1);
-    const ProbeOutcome outcome = echo ? echo(name.c_str(), kTtl, kTimeoutMs, kDataSize)
+    const ProbeOutcome outcome = echo ? IcmpProbe(*echo, name.c_str(), kTtl, kTimeoutMs, kDataSize)
                                       : IcmpProbe(name.c_str(), kTtl, kTimeoutMs, kDataSize);
     const bool current = generation == channel->loadGeneration.load();
     channel->Send({current ? entry : nullptr, generation, outcome});

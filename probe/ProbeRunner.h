@@ -9,31 +9,28 @@
 #include <string>
 #include <vector>
 
+class EchoLayer;
 class ProbeChannel;
 struct HostEntry;
-struct ProbeOutcome;
-
-// One echo exchange, as IcmpProbe makes it: host text, TTL, timeout in ms,
-// data size; what it came to.
-using EchoFunction = std::function<ProbeOutcome(
-    const char* host, std::uint8_t ttl, std::uint32_t timeout, std::uint8_t dataSize)>;
 
 // What probing needs of the outside world, passed in so that tests can drive it.
 struct ProbeServices
 {
     TickSource tick = GetTickCount;
-    EchoFunction echo; // the system's ICMP echo when empty
+    // What probes send through: the one IcmpLibrary loads when empty. The
+    // workers share it, for they may outlive the window.
+    std::shared_ptr<const EchoLayer> echo;
     ThreadStarter startThread = StartWorkerThread;
 };
 
-// The road of a probe: a timer tick on the window thread starts it on a worker
+// The probe loop: a timer tick on the window thread starts a probe on a worker
 // thread of its own, which runs the echo exchange and hands the result back to
 // the window thread, where it is delivered to the window.
 //
 // The runner belongs to the window; what the workers share with it (the load
-// generation, the count of probes in flight, the way back) is reference-
+// generation, the count of probes in flight, the channel back) is reference-
 // counted, so that a worker still waiting for its echo when the window closes
-// finds it and learns that nobody listens. Workers never touch an entry: they
+// still finds it, and its result is refused. Workers never touch an entry: they
 // take a copy of its address when they are started and hand the pointer back
 // with the result, and the window thread drops results of replaced groups.
 class ProbeRunner
@@ -56,7 +53,7 @@ public:
     // Results are delivered from now on, one call to onResult each.
     void Open(Poster post, ResultHandler onResult);
     // No result is delivered any more. Workers still waiting to hand one over
-    // return at once; those still probing find the road closed later.
+    // return at once; those still probing are turned away when they end.
     void Close();
 
     // One scheduler tick over a snapshot of the rows' entries, which
@@ -79,7 +76,8 @@ private:
     bool Start(HostEntry* entry);
     void Deliver();
     static void RunProbe(const std::shared_ptr<ProbeChannel>& channel, HostEntry* entry,
-        std::int32_t generation, const std::string& name, const EchoFunction& echo);
+        std::int32_t generation, const std::string& name,
+        const std::shared_ptr<const EchoLayer>& echo);
 
     ProbeServices services_;
     std::shared_ptr<ProbeChannel> channel_;

@@ -1,7 +1,7 @@
-#include "res/Resources.h"
+#include "res/ResourceTables.h"
 
 #include "res/LocaleText.h"
-#include "res/Resource.h"
+#include "res/ResourceIds.h"
 
 #include <array>
 

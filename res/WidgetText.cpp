@@ -1,7 +1,7 @@
 #include "res/WidgetText.h"
 
 #include "res/LocaleText.h"
-#include "res/Resources.h"
+#include "res/ResourceTables.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>

@@ -1,9 +1,9 @@
 #include "view/HostDetailsText.h"
 
 #include "hosts/HostEntry.h"
-#include "hosts/Resolver.h"
 #include "hosts/ResultValue.h"
-#include "probe/IcmpStatus.h"
+#include "icmp/IcmpStatus.h"
+#include "icmp/Resolver.h"
 
 #include <cmath>
 #include <cstdio>

@@ -2,7 +2,6 @@
 
 #include "hosts/HostEntry.h"
 #include "hosts/ResultValue.h"
-#include "probe/UserMessage.h"
 #include "res/WidgetText.h"
 #include "view/CompareHostEntries.h"
 #include "view/HostDetailsText.h"
@@ -70,8 +69,17 @@ void CHostListCtrl::ShowResult(const HostEntry& entry)
     SetItemText(row, 3, entry.description);
     if (sortKey == 2 || sortKey == -2) {
         SortItems(CompareHostEntries, sortKey);
-        if (sendToMainWindow)
-            sendToMainWindow(SORT, 0);
+        RenumberRows();
+    }
+}
+
+void CHostListCtrl::RenumberRows()
+{
+    // The count is asked anew at every step, as a handler of the row count
+    // changing underneath would need.
+    for (int i = 0; i < GetItemCount(); ++i) {
+        if (HostEntry* entry = RowEntry(i))
+            entry->row = i;
     }
 }
 
@@ -140,8 +148,7 @@ void CHostListCtrl::SortByColumn(int column)
         return;
     sortKey = *next;
     SortItems(CompareHostEntries, sortKey);
-    if (sendToMainWindow)
-        sendToMainWindow(SORT, 0);
+    RenumberRows();
 }
 
 bool CHostListCtrl::DescriptionCut(int row) const

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "hosts/GroupLoad.h"
-#include "probe/TickCount.h"
 #include "view/StripedListCtrl.h"
 
 #include <QString>
@@ -33,14 +32,17 @@ public:
     void FitLastColumn(int clientWidth);
     // Shows an entry's new result in its row: clears the probe mark and, when
     // the time's text changed, rewrites the row's texts and, sorted by time,
-    // sorts the rows again.
+    // sorts the rows again and renumbers them.
     void ShowResult(const HostEntry& entry);
+    // Sets every row's entry's row number to the row's place in the list, as
+    // every sort must before anything else reads them.
+    void RenumberRows();
 
     std::uint32_t GetRowBkColor(int row) override;
     std::uint32_t GetRowTextColor(int row) override;
     // Columns 1 to 3 cycle their key ascending, descending, group order; the
-    // rows are sorted by the new key and the main window renumbers them.
-    // Any other column changes nothing.
+    // rows are sorted by the new key and renumbered. Any other column changes
+    // nothing.
     void SortByColumn(int column) override;
 
     // Appends the entries of the rows, in row order, rows without one left out.
@@ -65,12 +67,10 @@ public:
 
     std::int32_t sortKey = 0;
 
-    // Reaches the main window's request handling (SORT after a sort), set by
-    // the main window when it creates the list.
-    std::function<std::intptr_t(std::uint32_t code, std::intptr_t param)> sendToMainWindow;
     // The clocks the tooltips read: the tick count for how long ago, the wall
-    // clock for the time of day. The main window sets them to its own.
-    TickSource tick = GetTickCount;
+    // clock for the time of day. The main window sets the tick count to the
+    // probes' own.
+    std::function<std::uint32_t()> tick = [] { return 0u; };
     std::function<std::time_t()> wallClock = [] { return std::time(nullptr); };
 
 protected:

@@ -103,14 +103,16 @@ void CHostToolTip::Fit()
 
     // Lines kept whole set the width, unless the picture is wider; a long
     // description wraps within it.
+    // (Every width set lays the text out anew.)
     text_.setDefaultFont(font());
     text_.setTextWidth(picture.width());
     const int width = std::max(picture.width(), static_cast<int>(std::ceil(text_.idealWidth())));
-    text_.setTextWidth(width);
+    if (width != picture.width())
+        text_.setTextWidth(width);
     const int textHeight = static_cast<int>(std::ceil(text_.size().height()));
 
-    history_ = QRect(QPoint(margin_ + width - picture.width(), margin_ + textHeight + kTextGap),
-        picture);
+    history_ = QRect(
+        QPoint(margin_ + width - picture.width(), margin_ + textHeight + kTextGap), picture);
     resize(width + 2 * margin_, textHeight + kTextGap + picture.height() + 2 * margin_);
 }
 
@@ -150,7 +152,8 @@ bool CHostToolTip::eventFilter(QObject* watched, QEvent* event)
         return false;
     switch (event->type()) {
     case QEvent::MouseMove:
-        if (watched == area_ && !row_.contains(static_cast<QMouseEvent*>(event)->position().toPoint()))
+        if (watched == area_
+            && !row_.contains(static_cast<QMouseEvent*>(event)->position().toPoint()))
             hide();
         break;
     case QEvent::Leave:
@@ -230,7 +233,8 @@ void CHostToolTip::PaintHistory(QPainter& painter, const QRect& box) const
     // The scale's ends beside their lines.
     const double labelRight = bars.left() - kLabelGap;
     for (const double y : {bars.top(), bars.bottom()}) {
-        const QRectF label(box.left(), y - small.height() / 2.0, labelRight - box.left(), small.height());
+        const QRectF label(
+            box.left(), y - small.height() / 2.0, labelRight - box.left(), small.height());
         painter.drawText(label, Qt::AlignRight | Qt::AlignVCenter,
             ScaleText(y == bars.top() ? ResultHistory::kTopUs : ResultHistory::kBottomUs));
     }
@@ -244,6 +248,6 @@ void CHostToolTip::PaintHistory(QPainter& painter, const QRect& box) const
         - small.horizontalAdvance(ago);
     const double left = std::min(bars.left() + static_cast<double>(empty * kBarPitch), room);
     const double x = std::max(left, bars.left());
-    painter.drawText(QRectF(x, ends.top(), ends.right() - x, ends.height()),
-        Qt::AlignLeft | Qt::AlignTop, ago);
+    painter.drawText(
+        QRectF(x, ends.top(), ends.right() - x, ends.height()), Qt::AlignLeft | Qt::AlignTop, ago);
 }

@@ -1,6 +1,6 @@
 #include "hosts/HostEntry.h"
-#include "hosts/Resolver.h"
 #include "hosts/ResultValue.h"
+#include "icmp/Resolver.h"
 #include "view/CompareHostEntries.h"
 #include "view/HostListCtrl.h"
 

@@ -11,9 +11,10 @@
 // namespace of its own with loopback up and datagram ICMP sockets allowed
 // (needs root), so both socket kinds can be measured and nothing leaves.
 
-#include "hosts/Resolver.h"
-#include "probe/IcmpProbe.h"
-#include "probe/SocketEchoLayer.h"
+#include "icmp/EchoLayer.h"
+#include "icmp/IcmpLibrary.h"
+#include "icmp/IcmpProbe.h"
+#include "icmp/Resolver.h"
 #include "probe/WorkerThread.h"
 
 #include <arpa/inet.h>
@@ -110,7 +111,8 @@ int ProbeOnThreads(const EchoLayer& echo, const char* host, int count, int limit
 void Measure(IcmpSocketKind kind, const char* host, int count, int intervalMs, int threads)
 {
     const char* name = kind == IcmpSocketKind::Datagram ? "datagram" : "raw";
-    const SocketEchoLayer echo(kind);
+    const std::unique_ptr<EchoLayer> layer = IcmpLibrary::MakeEcho(kind);
+    const EchoLayer& echo = *layer;
     std::uint32_t failure = 0;
     const EchoHandle probe = echo.CreateHandle(&failure);
     if (probe == kInvalidEchoHandle) {
@@ -149,7 +151,8 @@ void Measure(IcmpSocketKind kind, const char* host, int count, int intervalMs, i
         const std::uint32_t median = times[times.size() / 2];
         std::printf("; RTT ms min %u median %u avg %.2f max %u", times.front() / 1000,
             median / 1000, sum / times.size() / 1000, times.back() / 1000);
-        std::printf("; RTT us min %u median %u max %u", times.front(), median, times.back());
+        std::printf("; RTT us min %u median %u avg %.0f max %u", times.front(), median,
+            sum / times.size(), times.back());
     }
     std::printf("; receive drops %u\n", echo.ReceiveDrops());
 }

@@ -25,8 +25,9 @@
 #include "app/HostApp.h"
 #include "app/SocketCheck.h"
 #include "hosts/HostEntry.h"
-#include "probe/IcmpLibrary.h"
-#include "probe/IcmpProbe.h"
+#include "icmp/IcmpLibrary.h"
+#include "icmp/IcmpProbe.h"
+#include "tests/support/FakeEcho.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
 #include "tests/support/ProcessUsage.h"
@@ -166,13 +167,10 @@ int main(int argc, char** argv)
     // The real probe, its round trips counted on the way.
     static RoundTrips trips;
     CMainFrame::Services services;
-    services.echo = [](const char* host, std::uint8_t ttl, std::uint32_t timeout,
-                        std::uint8_t dataSize) {
-        const ProbeOutcome outcome = IcmpProbe(host, ttl, timeout, dataSize);
-        if (outcome.Answered())
-            trips.Count(outcome.reply.roundTripUs);
-        return outcome;
-    };
+    services.echo = std::make_shared<const ObservedEcho>([](std::uint32_t, const EchoReply& reply) {
+        if (reply.answers == 1 && reply.status == IP_SUCCESS)
+            trips.Count(reply.roundTripUs);
+    });
     CHostApp app(SocketLayerWorks, services);
     QElapsedTimer sinceOk;
     WhenModal([&](QWidget* dialog) {

@@ -23,10 +23,11 @@
 // through raw sockets; by default they use datagram sockets.
 #include "app/HostApp.h"
 #include "hosts/HostEntry.h"
-#include "probe/IcmpLibrary.h"
-#include "probe/IcmpProbe.h"
 #include "hosts/ResultValue.h"
-#include "res/Resource.h"
+#include "icmp/IcmpLibrary.h"
+#include "icmp/IcmpProbe.h"
+#include "res/ResourceIds.h"
+#include "tests/support/FakeEcho.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
 #include "tests/support/NetnsLab.h"
@@ -259,11 +260,8 @@ int Soak::Run(int argc, char** argv)
 
     // The real probe, counted on its way.
     CMainFrame::Services services;
-    services.echo = [probes = probes_](const char* host, std::uint8_t ttl, std::uint32_t timeout,
-                        std::uint8_t dataSize) {
-        ++*probes;
-        return IcmpProbe(host, ttl, timeout, dataSize);
-    };
+    services.echo = std::make_shared<const ObservedEcho>(
+        [probes = probes_](std::uint32_t, const EchoReply&) { ++*probes; });
     CHostApp app(SocketLayerWorks, services);
     WhenModal([](QWidget* dialog) {
         for (int key : {Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Down, Qt::Key_Return})

@@ -1,6 +1,6 @@
 #include "app/FileVersion.h"
 #include "app/HostApp.h"
-#include "res/Resource.h"
+#include "res/ResourceIds.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
 

@@ -5,7 +5,7 @@
 // Usage: exit_driver HOSTS WAITING. Exit status 77: the machine cannot make
 // the namespace (not root).
 #include "app/HostApp.h"
-#include "res/Resource.h"
+#include "res/ResourceIds.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
 #include "tests/support/TempDir.h"

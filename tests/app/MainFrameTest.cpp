@@ -1,7 +1,7 @@
 #include "app/MainFrame.h"
 #include "app/HostApp.h"
 #include "hosts/HostEntry.h"
-#include "res/Resource.h"
+#include "res/ResourceIds.h"
 #include "res/WidgetText.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/LocaleSwitch.h"

@@ -15,7 +15,7 @@
 #include "app/HostApp.h"
 #include "hosts/HostEntry.h"
 #include "hosts/ResultValue.h"
-#include "res/Resource.h"
+#include "res/ResourceIds.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
 #include "tests/support/ProcessUsage.h"

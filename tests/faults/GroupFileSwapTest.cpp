@@ -5,7 +5,7 @@
 #include "app/MainFrame.h"
 #include "hosts/GroupSelectDialog.h"
 #include "hosts/HostEntry.h"
-#include "res/Resource.h"
+#include "res/ResourceIds.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
 #include "tests/support/TempDir.h"

@@ -2,15 +2,18 @@
 // prober with ICMP that answers none of the probes.
 
 #include "app/MainFrame.h"
-#include "probe/IcmpLibrary.h"
-#include "probe/IcmpProbe.h"
-#include "probe/IcmpSockets.h"
+#include "hosts/HostEntry.h"
+#include "icmp/IcmpLibrary.h"
+#include "icmp/IcmpProbe.h"
+#include "icmp/IcmpSockets.h"
+#include "icmp/Resolver.h"
 #include "tests/support/FakeEcho.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
 #include "tests/support/NetnsLab.h"
 #include "tests/support/ProcessUsage.h"
 #include "tests/support/TempDir.h"
+#include "view/HostListCtrl.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -51,17 +54,17 @@ struct Results
     }
 };
 
-EchoFunction RecordingEcho(const std::shared_ptr<Results>& results)
+std::shared_ptr<const EchoLayer> RecordingEcho(const std::shared_ptr<Results>& results)
 {
-    return [results](const char* host, std::uint8_t ttl, std::uint32_t timeout,
-               std::uint8_t dataSize) {
-        const ProbeOutcome outcome = IcmpProbe(host, ttl, timeout, dataSize);
-        std::lock_guard lock(results->mutex);
-        results->byHost[host].push_back(
-            outcome.Answered() ? static_cast<std::int32_t>(outcome.reply.roundTripTime) : -1);
-        ++results->count;
-        return outcome;
-    };
+    return std::make_shared<const ObservedEcho>(
+        [results](std::uint32_t destination, const EchoReply& reply) {
+            std::lock_guard lock(results->mutex);
+            results->byHost[DottedAddress(destination)].push_back(
+                reply.answers == 1 && reply.status == IP_SUCCESS
+                    ? static_cast<std::int32_t>(reply.roundTripUs / 1000)
+                    : -1);
+            ++results->count;
+        });
 }
 
 // Waits in the event loop without spinning, so that the process's CPU time
@@ -135,11 +138,21 @@ TEST(HostileTraffic, AFloodOfUnrelatedIcmpChangesNoResultAndCostsLittleCpu)
     ASSERT_EQ(f.RowCount(), 3 + kSilentHosts);
 
     // Round after round: all hosts fall due together; the next round starts
-    // when every result of this one is in.
+    // when every result of this one is in and shown. A result counted but not
+    // yet shown would be shown after the clock moved on, and its host would
+    // not fall due with the others.
     const int perRound = f.RowCount();
+    auto idle = [&] {
+        for (int row = 0; row < f.RowCount(); ++row) {
+            if (reinterpret_cast<HostEntry*>(f->hostList->GetItemData(row))->busy != 0)
+                return false;
+        }
+        return true;
+    };
     auto round = [&](int n) {
         clock.Advance(5001);
-        return WaitIdly([&] { return results->Count() >= n * perRound; }, 9000 * KELVORAN_SLOWDOWN);
+        return WaitIdly(
+            [&] { return results->Count() >= n * perRound && idle(); }, 9000 * KELVORAN_SLOWDOWN);
     };
     ASSERT_TRUE(round(1));
     ASSERT_EQ(IcmpLibrary::Kind(), IcmpSocketKind::Raw);

@@ -3,7 +3,7 @@
 
 #include "app/MainFrame.h"
 #include "hosts/HostEntry.h"
-#include "res/Resource.h"
+#include "res/ResourceIds.h"
 #include "tests/support/FakeEcho.h"
 #include "tests/support/FileFaults.h"
 #include "tests/support/FrameDriver.h"
@@ -61,7 +61,7 @@ protected:
     {
         dir.write("kelvoran.ini", "[G]\n127.0.0.1 one\n127.0.0.2 two\n");
         services.tick = clock.Source();
-        services.echo = echo.Function();
+        services.echo = echo.Layer();
         services.logClock = [now = wallClock] { return now->load(); };
         // Midday, so that no round crosses into another day's file.
         std::tm noon {};

@@ -1,14 +1,13 @@
 // Real ICMP against loopback and the test host, with the prober in a network
 // namespace of its own, over both socket kinds.
 
-#include "hosts/Resolver.h"
-#include "probe/IcmpLibrary.h"
-#include "probe/IcmpPacket.h"
-#include "probe/IcmpProbe.h"
-#include "probe/IcmpSockets.h"
-#include "probe/RawEchoSocket.h"
-#include "probe/RawReplyFilter.h"
-#include "probe/SocketEchoLayer.h"
+#include "icmp/IcmpLibrary.h"
+#include "icmp/IcmpPacket.h"
+#include "icmp/IcmpProbe.h"
+#include "icmp/IcmpSockets.h"
+#include "icmp/RawEchoLayer.h"
+#include "icmp/RawReplyFilter.h"
+#include "icmp/Resolver.h"
 #include "tests/support/NetnsLab.h"
 
 #include <gtest/gtest.h>
@@ -68,7 +67,7 @@ Outcome Probe(const EchoLayer* echo, const char* host, std::uint8_t ttl, std::ui
     Outcome outcome;
     const auto start = std::chrono::steady_clock::now();
     const ProbeOutcome probed = echo != nullptr ? IcmpProbe(*echo, host, ttl, timeout, dataSize)
-                                               : IcmpProbe(host, ttl, timeout, dataSize);
+                                                : IcmpProbe(host, ttl, timeout, dataSize);
     outcome.result = probed.Answered() ? 1 : 0;
     outcome.status = probed.status;
     outcome.source = probed.source;
@@ -137,10 +136,10 @@ protected:
     void SetUp() override
     {
         Prepare(GetParam() == IcmpSocketKind::Datagram);
-        echo.emplace(GetParam());
+        echo = IcmpLibrary::MakeEcho(GetParam());
     }
 
-    std::optional<SocketEchoLayer> echo;
+    std::unique_ptr<EchoLayer> echo;
 };
 
 struct EchoCase
@@ -251,7 +250,8 @@ TEST_P(ProbeKindTest, RoundTripsStayTrueOnABusyMachine)
     for (unsigned i = 0; i < 2 * std::max(1u, std::thread::hardware_concurrency()); ++i)
         busy.emplace_back([&stop] {
             const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-            while (!stop.load(std::memory_order_relaxed) && std::chrono::steady_clock::now() < end) { }
+            while (
+                !stop.load(std::memory_order_relaxed) && std::chrono::steady_clock::now() < end) { }
         });
     std::vector<std::uint32_t> readings;
     for (int i = 0; i < 20; ++i) {
@@ -524,13 +524,14 @@ TEST_F(RawReplyFilterTest, PassesOnlyRepliesAndErrorsForItsIdentifier)
 // its time is up.
 TEST_F(RawReplyFilterTest, AnAnswerWaitingInTheSocketAtTheDeadlineCounts)
 {
-    RawEchoSocket socket(false);
+    const RawEchoLayer echo(false);
     std::uint32_t failure = 0;
-    ASSERT_GE(socket.Open(&failure), 0);
+    const EchoHandle handle = echo.CreateHandle(&failure);
+    ASSERT_NE(handle, kInvalidEchoHandle);
     std::uint8_t data[32];
     std::fill_n(data, 32, 'E');
     const auto start = std::chrono::steady_clock::now();
-    const EchoReply reply = socket.Exchange({Address("198.18.0.11"), 10, data, 32, 400});
+    const EchoReply reply = echo.SendEcho(handle, {Address("198.18.0.11"), 10, data, 32, 400});
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
     ASSERT_EQ(reply.answers, 1);
     EXPECT_EQ(reply.status, IP_SUCCESS);
@@ -542,7 +543,7 @@ TEST_F(RawReplyFilterTest, AnAnswerWaitingInTheSocketAtTheDeadlineCounts)
 // room on the shared socket and reaches its probe.
 TEST_F(RawReplyFilterTest, TrafficBeforeTheRequestLeavesRoomForTheAnswer)
 {
-    const SocketEchoLayer echo(IcmpSocketKind::Raw);
+    const RawEchoLayer echo;
     std::uint32_t failure = 0;
     const EchoHandle handle = echo.CreateHandle(&failure);
     const int sender = OpenRawIcmpSocket();

@@ -2,8 +2,8 @@
 // works. Each case runs in a fresh process of its own (Load decides once per
 // process), in a network namespace of its own, as root.
 
-#include "probe/IcmpLibrary.h"
-#include "probe/IcmpProbe.h"
+#include "icmp/IcmpLibrary.h"
+#include "icmp/IcmpProbe.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The pure part of the echo layer: telling the answer to one request apart
 // from everything else an ICMP socket may read, and the probe's tests of it.
 
-#include "probe/IcmpPacket.h"
-#include "probe/EchoLayer.h"
-#include "probe/IcmpProbe.h"
+#include "icmp/IcmpPacket.h"
+#include "icmp/EchoLayer.h"
+#include "icmp/IcmpProbe.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -238,8 +238,7 @@ TEST(ClassifyRobustness, EveryCutAndDamageOfEveryPacketIsSafe)
     for (const PacketRow& row : Rows()) {
         for (std::size_t length = 0; length <= row.bytes.size(); ++length) {
             const Bytes cut(row.bytes.begin(), row.bytes.begin() + length);
-            const PacketClass c
-                = ClassifyIcmpPacket(cut, cut.size(), row.kind, kDestination, kTag);
+            const PacketClass c = ClassifyIcmpPacket(cut, cut.size(), row.kind, kDestination, kTag);
             // A packet that arrived short fails its checksum; the long reply's
             // repeated data meets it again at some lengths, by chance.
             if (length < row.bytes.size() && row.verdict == PacketVerdict::Reply
@@ -306,7 +305,8 @@ TEST(SentPacketEchoKey, FindsTheRequestInTheCopy)
         {"behind an Ethernet header", ethernet, 0x1234beef},
         {"without a link-layer header", request, 0x1234beef},
         {"a reply is no request", reply, std::nullopt},
-        {"cut within the ICMP header", Bytes(ethernet.begin(), ethernet.begin() + 40), std::nullopt},
+        {"cut within the ICMP header", Bytes(ethernet.begin(), ethernet.begin() + 40),
+            std::nullopt},
         {"nothing", {}, std::nullopt},
     };
     for (const Row& row : rows)

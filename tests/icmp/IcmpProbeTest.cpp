@@ -1,7 +1,7 @@
 // The steps of one probe and their order, through a scripted echo layer.
 
-#include "probe/IcmpProbe.h"
-#include "probe/EchoLayer.h"
+#include "icmp/IcmpProbe.h"
+#include "icmp/EchoLayer.h"
 
 #include <gtest/gtest.h>
 
@@ -88,8 +88,8 @@ TEST(IcmpProbeSteps, EachOutcomeOfTheEchoLayerGivesItsResult)
             IP_TTL_EXPIRED_TRANSIT, kRouter, "create send close"},
         {"short echo", [](ScriptedEcho& e) { e.answer.dataSize = 31; }, ERROR_UNEXP_NET_ERR,
             TrueEcho().address, "create send close"},
-        {"no handle", [](ScriptedEcho& e) { e.createFails = true; }, ERROR_TOO_MANY_OPEN_FILES,
-            0, "create "},
+        {"no handle", [](ScriptedEcho& e) { e.createFails = true; }, ERROR_TOO_MANY_OPEN_FILES, 0,
+            "create "},
     };
     for (const StepRow& row : rows) {
         SCOPED_TRACE(row.name);

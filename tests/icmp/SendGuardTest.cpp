@@ -7,8 +7,9 @@
 #include "tests/support/SendGuard.h"
 #include "tests/support/DnsGuard.h"
 
-#include "probe/IcmpProbe.h"
-#include "probe/SocketEchoLayer.h"
+#include "icmp/IcmpLibrary.h"
+#include "icmp/IcmpProbe.h"
+#include "icmp/RawEchoLayer.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +41,7 @@ void ProbeFromAnEmptyNamespace(const char* host, bool asMachine)
         _exit(91);
     if (asMachine)
         TreatThisNetworkNamespaceAsTheMachines();
-    const SocketEchoLayer echo(IcmpSocketKind::Raw);
+    const RawEchoLayer echo;
     IcmpProbe(echo, host, 10, 1000, 32);
     _exit(0);
 }
@@ -91,13 +92,14 @@ TEST(DnsGuard, AQueryToANameServerOffTheMachineEndsTheProgramBeforeItSends)
 
 TEST(SendGuard, LetsLoopbackProbesThrough)
 {
-    const SocketEchoLayer echo(geteuid() == 0 ? IcmpSocketKind::Raw : IcmpSocketKind::Datagram);
+    const std::unique_ptr<EchoLayer> echo
+        = IcmpLibrary::MakeEcho(geteuid() == 0 ? IcmpSocketKind::Raw : IcmpSocketKind::Datagram);
     std::uint32_t failure = 0;
-    const EchoHandle probe = echo.CreateHandle(&failure);
+    const EchoHandle probe = echo->CreateHandle(&failure);
     if (probe == kInvalidEchoHandle)
         GTEST_SKIP() << "no ICMP socket can be opened here";
-    echo.CloseHandle(probe);
-    EXPECT_TRUE(IcmpProbe(echo, "127.0.0.1", 10, 5000, 32).Answered());
+    echo->CloseHandle(probe);
+    EXPECT_TRUE(IcmpProbe(*echo, "127.0.0.1", 10, 5000, 32).Answered());
 }
 
 } // namespace

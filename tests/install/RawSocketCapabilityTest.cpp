@@ -3,7 +3,7 @@
 // fresh process of its own that becomes such a user first. Only sockets are
 // created; nothing is sent.
 
-#include "probe/IcmpSockets.h"
+#include "icmp/IcmpSockets.h"
 
 #include <gtest/gtest.h>
 

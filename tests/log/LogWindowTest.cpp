@@ -1,6 +1,6 @@
 #include "app/MainFrame.h"
 #include "hosts/HostEntry.h"
-#include "res/Resource.h"
+#include "res/ResourceIds.h"
 #include "tests/support/FakeEcho.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
@@ -32,7 +32,7 @@ protected:
     {
         CMainFrame::Services services;
         services.tick = clock.Source();
-        services.echo = echo.Function();
+        services.echo = echo.Layer();
         services.logClock = [now = wallClock] { return now->load(); };
         return services;
     }

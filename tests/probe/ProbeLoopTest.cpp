@@ -1,7 +1,7 @@
 #include "app/MainFrame.h"
+#include "app/UserMessage.h"
 #include "hosts/HostEntry.h"
 #include "hosts/ResultValue.h"
-#include "probe/UserMessage.h"
 #include "tests/support/FakeEcho.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
@@ -37,7 +37,7 @@ protected:
     {
         CMainFrame::Services services;
         services.tick = clock.Source();
-        services.echo = echo.Function();
+        services.echo = echo.Layer();
         return services;
     }
 

@@ -1,4 +1,4 @@
-// The road of a probe without a window: a stand-in for the window thread's
+// The probe loop without a window: a stand-in for the window thread's
 // event loop runs what the runner posts to it, on the test's thread.
 #include "probe/ProbeRunner.h"
 
@@ -70,10 +70,10 @@ private:
     std::deque<std::function<void()>> calls_;
 };
 
-class ProbeRoad : public ::testing::Test
+class ProbeRunnerSteps : public ::testing::Test
 {
 protected:
-    ~ProbeRoad() override
+    ~ProbeRunnerSteps() override
     {
         echo.Release();
         for (HostEntry* entry : entries)
@@ -95,12 +95,12 @@ protected:
         return made;
     }
 
-    // Opens the road; each result is recorded and closes its probe's cycle as
+    // Opens the loop; each result is recorded and closes its probe's cycle as
     // the window does.
     void Open(ProbeServices services = {})
     {
         if (!services.echo)
-            services.echo = echo.Function();
+            services.echo = echo.Layer();
         services.tick = [now = now] { return now->load(); };
         runner = std::make_unique<ProbeRunner>(std::move(services));
         runner->Open(window.Poster(), [this](HostEntry* entry) {
@@ -132,7 +132,7 @@ protected:
 
 } // namespace
 
-TEST_F(ProbeRoad, BusyEntriesStartOnceAndTheCapHoldsBackNewStarts)
+TEST_F(ProbeRunnerSteps, BusyEntriesStartOnceAndTheCapHoldsBackNewStarts)
 {
     // The first tick's threads begin only after it, as a busy system may
     // begin them: workers count only once they run.
@@ -171,7 +171,7 @@ TEST_F(ProbeRoad, BusyEntriesStartOnceAndTheCapHoldsBackNewStarts)
     EXPECT_EQ(echo.Calls(), kMaxProbesInFlight + 15);
 }
 
-TEST_F(ProbeRoad, ResultsOfAReplacedGroupComeBackWithoutTheirEntry)
+TEST_F(ProbeRunnerSteps, ResultsOfAReplacedGroupComeBackWithoutTheirEntry)
 {
     // Some threads run at once; others the system begins only after the group
     // has been loaded again, and must not take that load for their own.
@@ -203,7 +203,7 @@ TEST_F(ProbeRoad, ResultsOfAReplacedGroupComeBackWithoutTheirEntry)
     EXPECT_TRUE(window.RunUntil([&] { return runner->probesInFlight() == 0; }));
 }
 
-TEST_F(ProbeRoad, ARefusedThreadLeavesItsEntryFreeAndEndsTheTick)
+TEST_F(ProbeRunnerSteps, ARefusedThreadLeavesItsEntryFreeAndEndsTheTick)
 {
     auto attempts = std::make_shared<std::atomic<int>>(0);
     auto refuse = std::make_shared<std::atomic<bool>>(true);
@@ -224,7 +224,7 @@ TEST_F(ProbeRoad, ARefusedThreadLeavesItsEntryFreeAndEndsTheTick)
     EXPECT_TRUE(window.RunUntil([&] { return delivered.size() == 3; }));
 }
 
-TEST_F(ProbeRoad, ClosingWithProbesInFlightLetsTheWorkersEndAlone)
+TEST_F(ProbeRunnerSteps, ClosingWithProbesInFlightLetsTheWorkersEndAlone)
 {
     Open();
     const std::vector<HostEntry*> group = MakeEntries(3);

@@ -1,6 +1,6 @@
 #include "app/MainFrame.h"
 #include "hosts/GroupSelectDialog.h"
-#include "res/Resource.h"
+#include "res/ResourceIds.h"
 #include "tests/support/FakeEcho.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/LocaleSwitch.h"
@@ -62,7 +62,7 @@ CMainFrame::Services Services(const FakeEcho& echo, const TestClock& clock)
 {
     CMainFrame::Services services;
     services.tick = clock.Source();
-    services.echo = echo.Function();
+    services.echo = echo.Layer();
     return services;
 }
 

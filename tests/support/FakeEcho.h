@@ -1,10 +1,12 @@
 #pragma once
 
-#include "probe/ProbeRunner.h"
+#include "icmp/EchoLayer.h"
+#include "probe/TickCount.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -12,19 +14,20 @@
 
 // An echo layer for tests: answers each host with a set value (a time, or -1
 // for no reply, which it gives as a timeout) and can hold every probe until
-// released. Its state is shared
-// with the workers, so it may outlive the test that made it.
+// released. The layer it hands out shares its state with the workers, so it
+// may outlive the test that made it.
 class FakeEcho
 {
 public:
     FakeEcho();
     ~FakeEcho();
 
+    // `host` is a dotted address, as the probes' destinations are matched.
     void Answer(const std::string& host, std::int32_t value);
     void Hold();
     void Release();
 
-    EchoFunction Function() const;
+    std::shared_ptr<const EchoLayer> Layer() const;
 
     int Calls() const;
     int Waiting() const;
@@ -35,13 +38,31 @@ private:
     {
         mutable std::mutex mutex;
         std::condition_variable released;
-        std::map<std::string, std::int32_t> answers;
-        std::map<std::string, int> calls;
+        std::map<std::uint32_t, std::int32_t> answers;
+        std::map<std::uint32_t, int> calls;
         bool held = false;
         int waiting = 0;
         int total = 0;
     };
+    class FakeLayer;
     std::shared_ptr<State> state_;
+};
+
+// The system's echo layer, as IcmpLibrary loads it, that shows each request's
+// destination and what came back to `observe`, on the probe's thread.
+class ObservedEcho : public EchoLayer
+{
+public:
+    using Observer = std::function<void(std::uint32_t destination, const EchoReply& reply)>;
+    explicit ObservedEcho(Observer observe);
+
+    EchoHandle CreateHandle(std::uint32_t* failure) const override;
+    EchoReply SendEcho(EchoHandle handle, const EchoRequest& request) const override;
+    void CloseHandle(EchoHandle handle) const override;
+    std::uint32_t ReceiveDrops() const override;
+
+private:
+    Observer observe_;
 };
 
 // A clock the test sets by hand.

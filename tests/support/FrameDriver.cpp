@@ -1,7 +1,7 @@
 #include "tests/support/FrameDriver.h"
 
 #include "hosts/GroupSelectDialog.h"
-#include "res/Resource.h"
+#include "res/ResourceIds.h"
 #include "res/WidgetText.h"
 #include "tests/support/ModalDriver.h"
 #include "view/HostListCtrl.h"

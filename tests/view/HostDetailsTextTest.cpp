@@ -7,7 +7,7 @@
 #include "hosts/GroupLoad.h"
 #include "hosts/HostEntry.h"
 #include "hosts/HostTable.h"
-#include "probe/IcmpStatus.h"
+#include "icmp/IcmpStatus.h"
 
 #include <gtest/gtest.h>
 
@@ -168,8 +168,8 @@ TEST(HostDetails, FiguresAndLatestResultsSinceTheGroupWasLoaded)
             "Probes sent: 3, answered: 0, loss: 100%\n"
             "No answer since the group was loaded",
             {3, 3, kGap, kGap, 25000}},
-        {"answering again", 1000,
-            {Answer(10000), Answer(20000), TimedOut(), Answer(30000, 5000)}, 2000,
+        {"answering again", 1000, {Answer(10000), Answer(20000), TimedOut(), Answer(30000, 5000)},
+            2000,
             "Answered in 30.00 ms\n"
             "Answering since 09:41:32 (2 s)\n"
             "Probes sent: 4, answered: 3, loss: 25%\n"

@@ -1,6 +1,6 @@
 #include "app/MainFrame.h"
+#include "app/UserMessage.h"
 #include "hosts/HostEntry.h"
-#include "probe/UserMessage.h"
 #include "tests/support/FakeEcho.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
@@ -48,7 +48,7 @@ protected:
     {
         CMainFrame::Services services;
         services.tick = clock.Source();
-        services.echo = echo.Function();
+        services.echo = echo.Layer();
         return services;
     }
 
@@ -375,11 +375,11 @@ TEST_F(HostListWindow, TheTooltipShowsBehindAnotherWindowsFocusAndFollowsTheResu
     const QPoint inWindow
         = list->viewport()->mapTo(f.frame(), top + QPoint(list->GetColumnWidth(0) + 10, 3));
     QTest::mouseMove(f->windowHandle(), inWindow);
-    ASSERT_TRUE(WaitUntil([&] {
-        return list->ToolTipWindow() != nullptr && list->ToolTipWindow()->isVisible();
-    }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return list->ToolTipWindow() != nullptr && list->ToolTipWindow()->isVisible(); }));
     const CHostToolTip* tip = list->ToolTipWindow();
-    EXPECT_TRUE(tip->PlainText().startsWith("Answered in 3.000 ms\n")) << tip->PlainText().toStdString();
+    EXPECT_TRUE(tip->PlainText().startsWith("Answered in 3.000 ms\n"))
+        << tip->PlainText().toStdString();
 
     for (int ms = 4; ms < 10; ++ms) {
         echo.Answer("127.0.0.3", ms == 6 ? -1 : ms);
