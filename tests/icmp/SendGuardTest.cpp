@@ -22,6 +22,7 @@
 
 namespace {
 
+// The guard's rule only: these addresses are classified, never sent to.
 TEST(SendGuard, AllowsLoopbackAndTheTestHostRangeOnly)
 {
     for (const char* allowed : {"127.0.0.0", "127.0.0.1", "127.255.255.255", "198.18.0.0",

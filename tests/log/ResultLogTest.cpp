@@ -94,7 +94,7 @@ TEST_F(ResultLogFile, ByDefaultWritesTodaysFileInTheWorkingDirectory)
     const std::time_t before = std::time(nullptr);
     {
         ResultLog log;
-        log.WriteResultLog("10.0.0.1", 12);
+        log.WriteResultLog("198.18.0.1", 12);
     }
     const std::time_t after = std::time(nullptr);
     std::vector<std::string> files;
@@ -107,16 +107,16 @@ TEST_F(ResultLogFile, ByDefaultWritesTodaysFileInTheWorkingDirectory)
         days.push_back(ResultLogFileName(*gmtime_r(&t, &local)));
     EXPECT_TRUE(files[0] == days[0] || files[0] == days[1]) << files[0];
     const std::string line = ReadWholeFile(files[0]);
-    EXPECT_EQ(line.substr(10), " 10.0.0.1         12 ms\n");
+    EXPECT_EQ(line.substr(10), " 198.18.0.1       12 ms\n");
 }
 
 TEST_F(ResultLogFile, WritesLinesInTheOrderOfTheResults)
 {
     auto log = MakeLog(dir_.path());
-    log.WriteResultLog("10.0.0.1", 12);
+    log.WriteResultLog("198.18.0.1", 12);
     now_ += 2;
-    log.WriteResultLog("10.0.0.1", -1);
-    EXPECT_EQ(In(kDay1), Line("09:05:03", "10.0.0.1", 12) + Line("09:05:05", "10.0.0.1", -1));
+    log.WriteResultLog("198.18.0.1", -1);
+    EXPECT_EQ(In(kDay1), Line("09:05:03", "198.18.0.1", 12) + Line("09:05:05", "198.18.0.1", -1));
     EXPECT_EQ(log.QueuedLines(), 0u);
 }
 
@@ -124,19 +124,19 @@ TEST_F(ResultLogFile, AppendsToWhatIsThere)
 {
     dir_.write(kDay1, "earlier\n");
     auto log = MakeLog(dir_.path());
-    log.WriteResultLog("10.0.0.7", 3);
-    EXPECT_EQ(In(kDay1), "earlier\n" + Line("09:05:03", "10.0.0.7", 3));
+    log.WriteResultLog("198.18.0.7", 3);
+    EXPECT_EQ(In(kDay1), "earlier\n" + Line("09:05:03", "198.18.0.7", 3));
 }
 
 TEST_F(ResultLogFile, LinesAroundMidnightGoToTheirOwnDaysFiles)
 {
     auto log = MakeLog(dir_.path());
     now_ = Utc(2009, 12, 31, 23, 59, 59);
-    log.WriteResultLog("10.0.0.1", 12);
+    log.WriteResultLog("198.18.0.1", 12);
     ++now_;
-    log.WriteResultLog("10.0.0.1", 13);
-    EXPECT_EQ(In(kDay1), Line("23:59:59", "10.0.0.1", 12));
-    EXPECT_EQ(In(kDay2), Line("00:00:00", "10.0.0.1", 13));
+    log.WriteResultLog("198.18.0.1", 13);
+    EXPECT_EQ(In(kDay1), Line("23:59:59", "198.18.0.1", 12));
+    EXPECT_EQ(In(kDay2), Line("00:00:00", "198.18.0.1", 13));
 }
 
 TEST_F(ResultLogFile, DayAndTimeAreLocal)
@@ -144,8 +144,8 @@ TEST_F(ResultLogFile, DayAndTimeAreLocal)
     ZoneGuard tokyo("JST-9");
     auto log = MakeLog(dir_.path());
     now_ = Utc(2009, 12, 31, 15, 0, 0);
-    log.WriteResultLog("10.0.0.1", 1);
-    EXPECT_EQ(In(kDay2), Line("00:00:00", "10.0.0.1", 1));
+    log.WriteResultLog("198.18.0.1", 1);
+    EXPECT_EQ(In(kDay2), Line("00:00:00", "198.18.0.1", 1));
     EXPECT_FALSE(fs::exists(dir_.file(kDay1)));
 }
 
@@ -155,11 +155,11 @@ TEST_F(ResultLogFile, ByStatusModeLogsOnlyChangesToAndFromNoReply)
     std::int32_t prev = -2;
     for (std::int32_t result : {12, -1, 15, 17}) {
         if (ShouldWriteResultLog(kLogByStatus, prev, result))
-            log.WriteResultLog("10.0.0.1", result);
+            log.WriteResultLog("198.18.0.1", result);
         prev = result;
         ++now_;
     }
-    EXPECT_EQ(In(kDay1), Line("09:05:04", "10.0.0.1", -1) + Line("09:05:05", "10.0.0.1", 15));
+    EXPECT_EQ(In(kDay1), Line("09:05:04", "198.18.0.1", -1) + Line("09:05:05", "198.18.0.1", 15));
 }
 
 TEST_F(ResultLogFile, LinesWaitForAMissingDirectoryWithTheirOwnTimesAndDays)
@@ -167,21 +167,21 @@ TEST_F(ResultLogFile, LinesWaitForAMissingDirectoryWithTheirOwnTimesAndDays)
     const std::string later = dir_.file("later");
     auto log = MakeLog(later);
     now_ = Utc(2009, 12, 31, 23, 59, 58);
-    log.WriteResultLog("10.0.0.1", 12);
+    log.WriteResultLog("198.18.0.1", 12);
     ++now_;
-    log.WriteResultLog("10.0.0.2", -1);
+    log.WriteResultLog("198.18.0.2", -1);
     ++now_;
-    log.WriteResultLog("10.0.0.3", 7);
+    log.WriteResultLog("198.18.0.3", 7);
     EXPECT_EQ(log.QueuedLines(), 3u);
 
     fs::create_directory(later);
     ++now_;
-    log.WriteResultLog("10.0.0.1", 13);
+    log.WriteResultLog("198.18.0.1", 13);
     EXPECT_EQ(log.QueuedLines(), 0u);
     EXPECT_EQ(ReadWholeFile(later + "/" + kDay1),
-        Line("23:59:58", "10.0.0.1", 12) + Line("23:59:59", "10.0.0.2", -1));
+        Line("23:59:58", "198.18.0.1", 12) + Line("23:59:59", "198.18.0.2", -1));
     EXPECT_EQ(ReadWholeFile(later + "/" + kDay2),
-        Line("00:00:00", "10.0.0.3", 7) + Line("00:00:01", "10.0.0.1", 13));
+        Line("00:00:00", "198.18.0.3", 7) + Line("00:00:01", "198.18.0.1", 13));
 }
 
 TEST_F(ResultLogFile, AnUnwritableDayDoesNotHoldBackAnother)
@@ -239,26 +239,26 @@ TEST_F(ResultLogFile, AFullDeviceKeepsTheLines)
         GTEST_SKIP() << "no /dev/full on this machine";
     auto log = MakeLog(dir_.path());
     fs::create_symlink("/dev/full", dir_.file(kDay1)); // opens, but every write fails
-    log.WriteResultLog("10.0.0.1", 12);
+    log.WriteResultLog("198.18.0.1", 12);
     ++now_;
-    log.WriteResultLog("10.0.0.2", 3);
+    log.WriteResultLog("198.18.0.2", 3);
     EXPECT_EQ(log.QueuedLines(), 2u);
 
     fs::remove(dir_.file(kDay1));
     ++now_;
-    log.WriteResultLog("10.0.0.3", -1);
+    log.WriteResultLog("198.18.0.3", -1);
     EXPECT_EQ(In(kDay1),
-        Line("09:05:03", "10.0.0.1", 12) + Line("09:05:04", "10.0.0.2", 3)
-            + Line("09:05:05", "10.0.0.3", -1));
+        Line("09:05:03", "198.18.0.1", 12) + Line("09:05:04", "198.18.0.2", 3)
+            + Line("09:05:05", "198.18.0.3", -1));
 }
 
 // A file size limit cuts a write in the middle of a line, as a disk running full
 // does; the part must not stay in front of the lines written later.
 TEST_F(ResultLogFile, APartlyWrittenLineIsCutOffAndWrittenAgainWhole)
 {
-    const std::string first = Line("09:05:03", "10.0.0.1", 12);
+    const std::string first = Line("09:05:03", "198.18.0.1", 12);
     auto log = MakeLog(dir_.path());
-    log.WriteResultLog("10.0.0.1", 12);
+    log.WriteResultLog("198.18.0.1", 12);
 
     std::size_t waiting = 0;
     std::string during;
@@ -266,7 +266,7 @@ TEST_F(ResultLogFile, APartlyWrittenLineIsCutOffAndWrittenAgainWhole)
         const FileSizeLimit limit(first.size() + 10);
         ASSERT_TRUE(limit.active());
         ++now_;
-        log.WriteResultLog("10.0.0.2", 3);
+        log.WriteResultLog("198.18.0.2", 3);
         waiting = log.QueuedLines();
         during = In(kDay1);
     }
@@ -274,8 +274,8 @@ TEST_F(ResultLogFile, APartlyWrittenLineIsCutOffAndWrittenAgainWhole)
     EXPECT_EQ(waiting, 1u);
     EXPECT_EQ(during, first);
     ++now_;
-    log.WriteResultLog("10.0.0.3", 4);
-    EXPECT_EQ(In(kDay1), first + Line("09:05:04", "10.0.0.2", 3) + Line("09:05:05", "10.0.0.3", 4));
+    log.WriteResultLog("198.18.0.3", 4);
+    EXPECT_EQ(In(kDay1), first + Line("09:05:04", "198.18.0.2", 3) + Line("09:05:05", "198.18.0.3", 4));
 }
 
 // A file system that refuses locks for good is written without one, and a
@@ -287,23 +287,23 @@ TEST_F(ResultLogFile, WithoutLocksLinesAreWrittenAndOnlyAHeldLockMakesThemWait)
     ResultLog log(
         dir_.path(), [this] { return now_; }, ResultLog::kMaxQueuedLines,
         [&answer](int) { return answer; });
-    const std::string first = Line("09:05:03", "10.0.0.1", 12);
-    log.WriteResultLog("10.0.0.1", 12);
+    const std::string first = Line("09:05:03", "198.18.0.1", 12);
+    log.WriteResultLog("198.18.0.1", 12);
     {
         const FileSizeLimit limit(first.size() + 10);
         ASSERT_TRUE(limit.active());
         ++now_;
-        log.WriteResultLog("10.0.0.2", 3);
+        log.WriteResultLog("198.18.0.2", 3);
     }
     EXPECT_EQ(In(kDay1), first);
 
     answer = FileLock::Busy;
     ++now_;
-    log.WriteResultLog("10.0.0.3", 4);
+    log.WriteResultLog("198.18.0.3", 4);
     EXPECT_EQ(log.QueuedLines(), 2u);
     answer = FileLock::Held;
     EXPECT_TRUE(log.Flush());
-    EXPECT_EQ(In(kDay1), first + Line("09:05:04", "10.0.0.2", 3) + Line("09:05:05", "10.0.0.3", 4));
+    EXPECT_EQ(In(kDay1), first + Line("09:05:04", "198.18.0.2", 3) + Line("09:05:05", "198.18.0.3", 4));
 }
 
 TEST_F(ResultLogFile, TheLockCallTellsAnotherWritersLock)
@@ -323,10 +323,10 @@ TEST_F(ResultLogFile, ALineCutForGoodIsFinishedBeforeAnotherWriterAppends)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to make the file append-only";
-    const std::string first = Line("09:05:03", "10.0.0.1", 12);
+    const std::string first = Line("09:05:03", "198.18.0.1", 12);
     auto log = MakeLog(dir_.path());
     auto other = MakeLog(dir_.path());
-    log.WriteResultLog("10.0.0.1", 12);
+    log.WriteResultLog("198.18.0.1", 12);
     // The append-only attribute lets nobody, root included, cut a file shorter.
     if (!SetInodeFlag(dir_.file(kDay1), FS_APPEND_FL, true))
         GTEST_SKIP() << "the file system of " << dir_.path() << " has no append-only attribute";
@@ -334,15 +334,15 @@ TEST_F(ResultLogFile, ALineCutForGoodIsFinishedBeforeAnotherWriterAppends)
         const FileSizeLimit limit(first.size() + 10);
         ASSERT_TRUE(limit.active());
         ++now_;
-        log.WriteResultLog("10.0.0.2", 3);
+        log.WriteResultLog("198.18.0.2", 3);
     }
 
-    other.WriteResultLog("10.0.0.9", 1);
+    other.WriteResultLog("198.18.0.9", 1);
     EXPECT_EQ(other.QueuedLines(), 1u);
     EXPECT_TRUE(log.Flush());
     EXPECT_TRUE(other.Flush());
     SetInodeFlag(dir_.file(kDay1), FS_APPEND_FL, false);
-    EXPECT_EQ(In(kDay1), first + Line("09:05:04", "10.0.0.2", 3) + Line("09:05:04", "10.0.0.9", 1));
+    EXPECT_EQ(In(kDay1), first + Line("09:05:04", "198.18.0.2", 3) + Line("09:05:04", "198.18.0.9", 1));
 }
 
 // A tmpfs of its own, mounted for one test and detached afterwards.
@@ -494,13 +494,13 @@ TEST_F(ResultLogFile, AFullQueueDropsTheOldestAndSaysHowMany)
     now_ = Utc(2009, 12, 31, 0, 0, 0);
     const int total = static_cast<int>(ResultLog::kMaxQueuedLines) + 5;
     for (int i = 0; i < total; ++i) {
-        log.WriteResultLog("10.0.0.1", i);
+        log.WriteResultLog("198.18.0.1", i);
         ++now_;
     }
     EXPECT_EQ(log.QueuedLines(), ResultLog::kMaxQueuedLines);
 
     fs::create_directory(later);
-    log.WriteResultLog("10.0.0.1", -1);
+    log.WriteResultLog("198.18.0.1", -1);
     std::istringstream file(ReadWholeFile(later + "/" + kDay1));
     std::vector<std::string> lines;
     for (std::string l; std::getline(file, l);)
@@ -508,9 +508,9 @@ TEST_F(ResultLogFile, AFullQueueDropsTheOldestAndSaysHowMany)
     ASSERT_EQ(lines.size(), ResultLog::kMaxQueuedLines + 2);
     EXPECT_EQ(
         lines[0], "[00:00:05] 5 earlier lines dropped: the result log could not be written\n");
-    EXPECT_EQ(lines[1], Line("00:00:05", "10.0.0.1", 5));
-    EXPECT_EQ(lines[ResultLog::kMaxQueuedLines], Line("02:46:44", "10.0.0.1", total - 1));
-    EXPECT_EQ(lines.back(), Line("02:46:45", "10.0.0.1", -1));
+    EXPECT_EQ(lines[1], Line("00:00:05", "198.18.0.1", 5));
+    EXPECT_EQ(lines[ResultLog::kMaxQueuedLines], Line("02:46:44", "198.18.0.1", total - 1));
+    EXPECT_EQ(lines.back(), Line("02:46:45", "198.18.0.1", -1));
 }
 
 TEST_F(ResultLogFile, EachGapGetsItsOwnCountAndAWritableFileNeverDrops)
@@ -552,10 +552,10 @@ TEST_F(ResultLogFile, WaitingLinesAreWrittenWhenTheLogIsDestroyed)
     {
         auto log = MakeLog(dir_.path());
         Block(kDay1);
-        log.WriteResultLog("10.0.0.1", 12);
+        log.WriteResultLog("198.18.0.1", 12);
         Unblock(kDay1);
     }
-    EXPECT_EQ(In(kDay1), Line("09:05:03", "10.0.0.1", 12));
+    EXPECT_EQ(In(kDay1), Line("09:05:03", "198.18.0.1", 12));
 }
 
 } // namespace

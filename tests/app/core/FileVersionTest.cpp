@@ -304,7 +304,7 @@ TEST(FileVersionOfOtherFiles, GivesEmpty)
             "ELF"},
         {"identification only", MakeElf(true, false, {kVersionNote}).bytes.substr(0, 16)},
         {"header only", MakeElf(true, false, {kVersionNote}).bytes.substr(0, 64)},
-        {"text", "[office]\n10.0.0.1 router\n"},
+        {"text", "[office]\n127.0.0.1 router\n"},
         {"noise", noise},
     };
     for (const auto& [name, bytes] : files) {
