@@ -275,7 +275,8 @@ TEST_F(ResultLogFile, APartlyWrittenLineIsCutOffAndWrittenAgainWhole)
     EXPECT_EQ(during, first);
     ++now_;
     log.WriteResultLog("198.18.0.3", 4);
-    EXPECT_EQ(In(kDay1), first + Line("09:05:04", "198.18.0.2", 3) + Line("09:05:05", "198.18.0.3", 4));
+    EXPECT_EQ(
+        In(kDay1), first + Line("09:05:04", "198.18.0.2", 3) + Line("09:05:05", "198.18.0.3", 4));
 }
 
 // A file system that refuses locks for good is written without one, and a
@@ -303,7 +304,8 @@ TEST_F(ResultLogFile, WithoutLocksLinesAreWrittenAndOnlyAHeldLockMakesThemWait)
     EXPECT_EQ(log.QueuedLines(), 2u);
     answer = FileLock::Held;
     EXPECT_TRUE(log.Flush());
-    EXPECT_EQ(In(kDay1), first + Line("09:05:04", "198.18.0.2", 3) + Line("09:05:05", "198.18.0.3", 4));
+    EXPECT_EQ(
+        In(kDay1), first + Line("09:05:04", "198.18.0.2", 3) + Line("09:05:05", "198.18.0.3", 4));
 }
 
 TEST_F(ResultLogFile, TheLockCallTellsAnotherWritersLock)
@@ -342,7 +344,8 @@ TEST_F(ResultLogFile, ALineCutForGoodIsFinishedBeforeAnotherWriterAppends)
     EXPECT_TRUE(log.Flush());
     EXPECT_TRUE(other.Flush());
     SetInodeFlag(dir_.file(kDay1), FS_APPEND_FL, false);
-    EXPECT_EQ(In(kDay1), first + Line("09:05:04", "198.18.0.2", 3) + Line("09:05:04", "198.18.0.9", 1));
+    EXPECT_EQ(
+        In(kDay1), first + Line("09:05:04", "198.18.0.2", 3) + Line("09:05:04", "198.18.0.9", 1));
 }
 
 // A tmpfs of its own, mounted for one test and detached afterwards.

@@ -378,15 +378,14 @@ TEST_F(HostListWindow, TheTooltipShowsBehindAnotherWindowsFocusAndFollowsTheResu
     ASSERT_TRUE(WaitUntil(
         [&] { return list->ToolTipWindow() != nullptr && list->ToolTipWindow()->isVisible(); }));
     const CHostToolTip* tip = list->ToolTipWindow();
-    EXPECT_TRUE(tip->PlainText().startsWith("Answered in 3.000 ms\n"))
-        << tip->PlainText().toStdString();
-
-    for (int ms = 4; ms < 10; ++ms) {
-        echo.Answer("127.0.0.3", ms == 6 ? -1 : ms);
-        WaitForAllResults(f);
+    for (int ms = 3; ms < 7; ++ms) {
+        if (ms > 3) {
+            echo.Answer("127.0.0.3", ms == 5 ? -1 : ms);
+            WaitForAllResults(f);
+        }
         const QString first = tip->PlainText().section('\n', 0, 0);
         EXPECT_EQ(first.toStdString(),
-            ms == 6 ? "Request timed out" : "Answered in " + std::to_string(ms) + ".000 ms");
+            ms == 5 ? "Request timed out" : "Answered in " + std::to_string(ms) + ".000 ms");
         EXPECT_TRUE(tip->isVisible());
     }
     QTest::mouseMove(f->windowHandle(), inWindow + QPoint(0, list->RowHeight()));
