@@ -173,27 +173,13 @@ EchoReply DatagramExchange(int fd, const EchoRequest& request)
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = request.destination;
 
-    // The clocks are read just before each try: the time a full send buffer
-    // keeps the request back is no part of its round trip, and its answer
-    // still has the whole timeout from when it left.
     const std::int64_t timeoutNs = std::int64_t {request.timeout} * 1'000'000;
-    const std::int64_t roomUntil = Now(CLOCK_MONOTONIC) + timeoutNs;
-    for (;;) {
-        exchange.times.sentReal = Now(CLOCK_REALTIME);
-        exchange.times.sentMonotonic = Now(CLOCK_MONOTONIC);
-        if (sendto(fd, packet, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0)
-            break;
-        const int error = errno;
-        if (error == EINTR)
-            continue;
-        if (!NoRoomToSend(error))
-            return NoAnswer(SendFailureStatus(error));
-        if (exchange.times.sentMonotonic >= roomUntil)
-            return NoAnswer(IP_REQ_TIMED_OUT);
-        pollfd p {fd, POLLOUT, 0};
-        const timespec wait {0, 1'000'000};
-        ppoll(&p, 1, &wait, nullptr);
-    }
+    const std::uint32_t sent = SendWhenRoom(fd, timeoutNs, exchange.times, [&] {
+        return sendto(
+            fd, packet, size, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    });
+    if (sent != IP_SUCCESS)
+        return NoAnswer(sent);
     // The kernel writes the socket's port into the identifier field.
     exchange.tag.identifier = LocalPort(fd);
 
@@ -250,8 +236,7 @@ EchoHandle DatagramEchoLayer::CreateHandle(std::uint32_t* failure) const
 {
     const int fd = OpenIcmpSocket(IcmpSocketKind::Datagram);
     if (fd < 0) {
-        *failure
-            = errno == EMFILE || errno == ENFILE ? ERROR_TOO_MANY_OPEN_FILES : IP_GENERAL_FAILURE;
+        *failure = OpenFailureStatus(errno);
         return kInvalidEchoHandle;
     }
     AskForStamps(fd, false);

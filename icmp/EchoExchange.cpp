@@ -3,6 +3,7 @@
 #include <linux/errqueue.h>
 #include <linux/net_tstamp.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -31,6 +32,11 @@ std::uint32_t RandomSeed()
     return seed;
 }
 
+std::uint32_t OpenFailureStatus(int error)
+{
+    return error == EMFILE || error == ENFILE ? ERROR_TOO_MANY_OPEN_FILES : IP_GENERAL_FAILURE;
+}
+
 std::uint32_t SendFailureStatus(int error)
 {
     switch (error) {
@@ -50,29 +56,41 @@ std::uint32_t SendFailureStatus(int error)
     }
 }
 
-bool NoRoomToSend(int error)
+std::uint32_t SendWhenRoom(
+    int fd, std::int64_t timeoutNs, ExchangeTimes& times, const std::function<ssize_t()>& send)
 {
-    // A raw socket says ENOBUFS where a queue below it is full.
-    return error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS;
+    const std::int64_t roomUntil = Now(CLOCK_MONOTONIC) + timeoutNs;
+    for (;;) {
+        times.sentReal = Now(CLOCK_REALTIME);
+        times.sentMonotonic = Now(CLOCK_MONOTONIC);
+        if (send() >= 0)
+            return IP_SUCCESS;
+        const int error = errno;
+        if (error == EINTR)
+            continue;
+        // A raw socket says ENOBUFS where a queue below it is full.
+        if (error != EAGAIN && error != EWOULDBLOCK && error != ENOBUFS)
+            return SendFailureStatus(error);
+        if (times.sentMonotonic >= roomUntil)
+            return IP_REQ_TIMED_OUT;
+        pollfd p {fd, POLLOUT, 0};
+        const timespec wait {0, 1'000'000};
+        ppoll(&p, 1, &wait, nullptr);
+    }
 }
 
-bool AskForStamps(int fd, bool withPacketCopies)
+void AskForStamps(int fd, bool withPacketCopies)
 {
     unsigned flags
         = SOF_TIMESTAMPING_TX_SOFTWARE | SOF_TIMESTAMPING_RX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE;
     if (!withPacketCopies)
         flags |= SOF_TIMESTAMPING_OPT_TSONLY;
-    const bool stamped = setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPING, &flags, sizeof flags) == 0;
-    if (!stamped) {
-        // Arrival stamps alone, where the kernel gives no more.
-        const int on = 1;
+    const int on = 1;
+    // Arrival stamps alone, where the kernel gives no more.
+    if (setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPING, &flags, sizeof flags) != 0)
         setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
-    }
-    if (withPacketCopies) {
-        const int on = 1;
+    if (withPacketCopies)
         setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
-    }
-    return stamped;
 }
 
 namespace {

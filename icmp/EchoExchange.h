@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 // What both of the echo layer's socket paths do alike: their clocks and the
@@ -31,20 +32,19 @@ std::int64_t Now(clockid_t clock);
 // probing at the same time keep apart.
 std::uint32_t RandomSeed();
 
+// The status for a socket the kernel refused to open, by its errno.
+std::uint32_t OpenFailureStatus(int error);
 // The status for a request that the kernel refused to send, by its errno.
 std::uint32_t SendFailureStatus(int error);
-// A send refused for want of room in the send buffer or below it, which
-// passes: the request waits for room.
-bool NoRoomToSend(int error);
 
 // Asks the kernel for its software stamps on the socket: when each request
 // leaves (an entry on the error queue) and when each packet arrives, both on
 // the real-time clock. A datagram socket sends one request, so a stamp alone
 // tells enough; a raw socket is shared, and the entry carries a copy of the
 // packet, so that the stamp can be matched to its request. The raw socket also
-// counts the packets its receive queue had no room for. False when the kernel
-// refuses stamps: the program then reads its clocks around the send.
-bool AskForStamps(int fd, bool withPacketCopies);
+// counts the packets its receive queue had no room for. Where the kernel
+// refuses stamps, the program reads its clocks around the send.
+void AskForStamps(int fd, bool withPacketCopies);
 
 // What the ancillary data of a received packet says.
 struct Arrival
@@ -81,3 +81,12 @@ EchoReply AnswerReply(const PacketClass& answer);
 // `timeoutMs` after its request left.
 EchoReply Timed(EchoReply reply, const ExchangeTimes& times, std::int64_t takenMonotonic,
     std::uint32_t timeoutMs);
+
+// Sends one request by `send`, a try that never blocks, waiting up to
+// `timeoutNs` for room where the send buffer, or a queue below it, is full.
+// The clocks in `times` are read just before each try, so that the wait is
+// no part of the round trip and the answer has its whole timeout from when
+// the request left. IP_SUCCESS once sent; else the status of the refusal,
+// IP_REQ_TIMED_OUT when room never came.
+std::uint32_t SendWhenRoom(
+    int fd, std::int64_t timeoutNs, ExchangeTimes& times, const std::function<ssize_t()>& send);

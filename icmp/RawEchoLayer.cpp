@@ -192,8 +192,7 @@ EchoHandle RawEchoLayer::CreateHandle(std::uint32_t* failure) const
 
     const int fd = OpenRawIcmpSocket();
     if (fd < 0) {
-        *failure
-            = errno == EMFILE || errno == ENFILE ? ERROR_TOO_MANY_OPEN_FILES : IP_GENERAL_FAILURE;
+        *failure = OpenFailureStatus(errno);
         return kInvalidEchoHandle;
     }
     AskForStamps(fd, true);
@@ -451,34 +450,14 @@ EchoReply RawEchoLayer::SendEcho(EchoHandle, const EchoRequest& request) const
     const int ttlValue = request.ttl;
     std::memcpy(CMSG_DATA(ttl), &ttlValue, sizeof ttlValue);
 
-    // Never blocks in the send: with the socket's send buffer full of
-    // others' requests, this one waits for room, up to its timeout. The
-    // clocks are read just before each try, so that the wait is no part of
-    // its round trip, and its answer has the whole timeout from when it left.
-    const std::int64_t roomUntil = Now(CLOCK_MONOTONIC) + timeoutNs;
-    for (;;) {
-        waiter.times.sentReal = Now(CLOCK_REALTIME);
-        waiter.times.sentMonotonic = Now(CLOCK_MONOTONIC);
-        if (sendmsg(fd, &msg, MSG_DONTWAIT) >= 0)
-            break;
-        const int error = errno;
-        if (error == EINTR)
-            continue;
-        const bool full = NoRoomToSend(error);
-        if (full && waiter.times.sentMonotonic < roomUntil) {
-            pollfd p {fd, POLLOUT, 0};
-            const timespec wait = Timespec(1'000'000);
-            ppoll(&p, 1, &wait, nullptr);
-            continue;
-        }
-        switch (shared->Withdraw(waiter)) {
-        case Waiter::Outcome::Answered: // cannot be, with nothing sent
-        case Waiter::Outcome::Failed:
-            return NoAnswer(IP_GENERAL_FAILURE);
-        case Waiter::Outcome::Waiting:
-            break;
-        }
-        return NoAnswer(full ? IP_REQ_TIMED_OUT : SendFailureStatus(error));
+    // With the socket's send buffer full of others' requests, this one
+    // waits for room, up to its timeout.
+    const std::uint32_t sent = SendWhenRoom(
+        fd, timeoutNs, waiter.times, [&] { return sendmsg(fd, &msg, MSG_DONTWAIT); });
+    if (sent != IP_SUCCESS) {
+        // Nothing went out, so no answer can have come.
+        return NoAnswer(
+            shared->Withdraw(waiter) == Waiter::Outcome::Failed ? IP_GENERAL_FAILURE : sent);
     }
 
     // Quick answers, as from loopback, are often in before the send returns:
