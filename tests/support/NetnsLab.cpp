@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -158,13 +159,16 @@ NetnsLab::~NetnsLab()
         kill(testHostPid, SIGTERM);
         waitpid(testHostPid, nullptr, 0);
     }
+    if (holdReports >= 0)
+        close(holdReports);
     if (!prober.empty())
         Ip({"netns", "delete", prober});
     if (!host.empty())
         Ip({"netns", "delete", host});
 }
 
-std::string NetnsLab::Start(const std::vector<std::string>& hosts, int lifetimeSeconds)
+std::string NetnsLab::Start(
+    const std::vector<std::string>& hosts, int lifetimeSeconds, bool reportHolds)
 {
     RemoveStaleNamespaces();
     const std::string pid = std::to_string(getpid());
@@ -198,15 +202,18 @@ std::string NetnsLab::Start(const std::vector<std::string>& hosts, int lifetimeS
     if (!WriteSysctl(host, "/proc/sys/net/ipv4/icmp_echo_ignore_all", "1"))
         return "cannot switch off the host namespace's echo replies";
 
-    return StartTestHost(hosts, lifetimeSeconds);
+    return StartTestHost(hosts, lifetimeSeconds, reportHolds);
 }
 
-std::string NetnsLab::StartTestHost(const std::vector<std::string>& hosts, int lifetimeSeconds)
+std::string NetnsLab::StartTestHost(
+    const std::vector<std::string>& hosts, int lifetimeSeconds, bool reportHolds)
 {
     // Ends by itself, by default well after any test process would have been
     // stopped.
     std::vector<std::string> args {
         KELVORAN_TESTHOST, "--lifetime", std::to_string(lifetimeSeconds)};
+    if (reportHolds)
+        args.push_back("--report-holds");
     args.insert(args.end(), hosts.begin(), hosts.end());
     std::vector<char*> argv = Argv(args);
     const int namespaceFd = OpenNamespace(host);
@@ -238,10 +245,36 @@ std::string NetnsLab::StartTestHost(const std::vector<std::string>& hosts, int l
             break;
         said.append(buffer, static_cast<std::size_t>(n));
     }
-    close(pipeFds[0]);
-    if (said != "ready\n")
+    if (said != "ready\n") {
+        close(pipeFds[0]);
         return "the test host " KELVORAN_TESTHOST " did not start";
+    }
+    if (reportHolds && fcntl(pipeFds[0], F_SETFL, O_NONBLOCK) == 0)
+        holdReports = pipeFds[0];
+    else
+        close(pipeFds[0]);
     return "";
+}
+
+std::vector<NetnsLab::Hold> NetnsLab::HeldAnswers(const std::string& address)
+{
+    char buffer[4096];
+    ssize_t n;
+    while (holdReports >= 0 && (n = read(holdReports, buffer, sizeof buffer)) > 0)
+        unreadReports.append(buffer, static_cast<std::size_t>(n));
+    std::vector<Hold> holds;
+    std::size_t end;
+    while ((end = unreadReports.find('\n')) != std::string::npos) {
+        char from[32];
+        Hold hold {};
+        if (std::sscanf(
+                unreadReports.c_str(), "held %31s %lld %lld", from, &hold.fromNs, &hold.toNs)
+                == 3
+            && from == address)
+            holds.push_back(hold);
+        unreadReports.erase(0, end + 1);
+    }
+    return holds;
 }
 
 bool NetnsLab::EnterProber()

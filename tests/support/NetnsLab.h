@@ -22,8 +22,21 @@ public:
 
     // Builds the namespaces and starts the test host with ADDRESS=BEHAVIOUR
     // arguments, to end by itself after lifetimeSeconds. Returns an empty
-    // string, or what went wrong.
-    std::string Start(const std::vector<std::string>& hosts, int lifetimeSeconds = 180);
+    // string, or what went wrong. With reportHolds the host tells each answer
+    // it held back, for HeldAnswers.
+    std::string Start(
+        const std::vector<std::string>& hosts, int lifetimeSeconds = 180, bool reportHolds = false);
+
+    // The answers from one test address that the host held back since the
+    // last call, oldest first: nanoseconds from the request's arrival to the
+    // host's clock just before and just after it sent the answer. The answer
+    // reached the prober between the two, whenever the host got to run.
+    struct Hold
+    {
+        long long fromNs;
+        long long toNs;
+    };
+    std::vector<Hold> HeldAnswers(const std::string& address);
 
     // Moves the calling thread, and the threads it starts from then on, into
     // the prober's namespace, or back to where it was.
@@ -35,12 +48,15 @@ public:
     bool SetPingGroupRange(bool open);
 
 private:
-    std::string StartTestHost(const std::vector<std::string>& hosts, int lifetimeSeconds);
+    std::string StartTestHost(
+        const std::vector<std::string>& hosts, int lifetimeSeconds, bool reportHolds);
 
     std::string prober;
     std::string host;
     int previousNamespace = -1;
     int testHostPid = -1;
+    int holdReports = -1;
+    std::string unreadReports;
 };
 
 // For a test that needs a name lookup to fail, wherever it runs: true in a

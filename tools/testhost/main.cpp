@@ -4,12 +4,13 @@
 // once it listens and ends by itself after --lifetime seconds. A flooding
 // address, once asked, floods the asker (itself a test address) until then.
 //
-//   kelvoran-testhost [--lifetime SECONDS] ADDRESS=BEHAVIOUR...
+//   kelvoran-testhost [--lifetime SECONDS] [--report-holds] ADDRESS=BEHAVIOUR...
 
 #include "tools/testhost/EchoResponder.h"
 #include "tools/testhost/HostBehaviour.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
@@ -37,26 +38,41 @@ std::int64_t Now(clockid_t clock = CLOCK_MONOTONIC)
     return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
-// When the request reached this namespace, on the monotonic clock: the kernel
-// stamps it on arrival (on the real-time clock), so the time this program
-// takes to get to it does not lengthen a delay.
-std::int64_t ArrivalTime(msghdr& msg)
+// When the request reached this namespace, on the real-time clock, as the
+// kernel stamped it on arrival; the time this program takes to get to it
+// must not lengthen a delay.
+std::int64_t ArrivalStamp(msghdr& msg)
 {
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
         if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
             timespec stamp;
             std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-            const std::int64_t age = Now(CLOCK_REALTIME)
-                - (static_cast<std::int64_t>(stamp.tv_sec) * 1'000'000'000 + stamp.tv_nsec);
-            if (age >= 0)
-                return Now() - age;
+            return static_cast<std::int64_t>(stamp.tv_sec) * 1'000'000'000 + stamp.tv_nsec;
         }
     }
-    return Now();
+    return Now(CLOCK_REALTIME);
+}
+
+// With --report-holds, a line on standard output for each answer held back:
+// "held ADDRESS FROM TO", nanoseconds from the request's arrival to the
+// clock just before and just after the answer was sent, so that a test can
+// tell this program's own lateness from the prober's. Never blocks: lines
+// nobody reads are dropped.
+void ReportHold(const OutgoingPacket& packet, std::int64_t arrived, std::int64_t before)
+{
+    const std::int64_t after = Now(CLOCK_REALTIME);
+    char from[INET_ADDRSTRLEN] = "?";
+    if (packet.bytes.size() >= 20)
+        inet_ntop(AF_INET, packet.bytes.data() + 12, from, sizeof from);
+    char line[96];
+    const int n = std::snprintf(line, sizeof line, "held %s %lld %lld\n", from,
+        static_cast<long long>(before - arrived), static_cast<long long>(after - arrived));
+    if (write(STDOUT_FILENO, line, static_cast<std::size_t>(n)) < 0) { }
 }
 
 struct Pending
 {
+    std::int64_t arrived; // real-time clock
     std::int64_t due;
     OutgoingPacket packet;
 };
@@ -104,7 +120,7 @@ int Usage(const char* why)
 {
     std::fprintf(stderr,
         "kelvoran-testhost: %s\nusage: kelvoran-testhost [--lifetime SECONDS] "
-        "ADDRESS=BEHAVIOUR...\n(addresses in 198.18.0.0/15)\n",
+        "[--report-holds] ADDRESS=BEHAVIOUR...\n(addresses in 198.18.0.0/15)\n",
         why);
     return 2;
 }
@@ -114,6 +130,7 @@ int Usage(const char* why)
 int main(int argc, char** argv)
 {
     long lifetimeSeconds = 120;
+    bool reportHolds = false;
     std::map<std::uint32_t, HostBehaviour> hosts;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -121,6 +138,10 @@ int main(int argc, char** argv)
             lifetimeSeconds = std::strtol(argv[++i], nullptr, 10);
             if (lifetimeSeconds <= 0 || lifetimeSeconds > 3600)
                 return Usage("lifetime must be 1 to 3600 seconds");
+            continue;
+        }
+        if (arg == "--report-holds") {
+            reportHolds = true;
             continue;
         }
         const std::size_t equals = arg.find('=');
@@ -155,6 +176,8 @@ int main(int argc, char** argv)
     sched_setscheduler(0, SCHED_FIFO, &priority);
     std::puts("ready");
     std::fflush(stdout);
+    if (reportHolds)
+        fcntl(STDOUT_FILENO, F_SETFL, fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK);
 
     const std::int64_t start = Now();
     const std::int64_t end = start + lifetimeSeconds * 1'000'000'000;
@@ -175,8 +198,11 @@ int main(int argc, char** argv)
             sockaddr_in to {};
             to.sin_family = AF_INET;
             to.sin_addr.s_addr = it->packet.destination;
+            const std::int64_t before = Now(CLOCK_REALTIME);
             sendto(sender, it->packet.bytes.data(), it->packet.bytes.size(), 0,
                 reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            if (reportHolds && it->packet.delayMs != 0)
+                ReportHold(it->packet, it->arrived, before);
             it = pending.erase(it);
         }
         flood.Send(sender, now);
@@ -206,7 +232,9 @@ int main(int argc, char** argv)
         const auto host = hosts.find(destination);
         if (host == hosts.end())
             continue;
-        const std::int64_t received = ArrivalTime(msg);
+        const std::int64_t arrived = ArrivalStamp(msg);
+        const std::int64_t received
+            = Now() - std::max<std::int64_t>(Now(CLOCK_REALTIME) - arrived, 0);
         const std::span<const std::uint8_t> request(buffer.data(), static_cast<std::size_t>(n));
         std::uint32_t asker;
         std::memcpy(&asker, buffer.data() + 12, 4);
@@ -218,6 +246,6 @@ int main(int argc, char** argv)
         for (OutgoingPacket& packet : AnswerEchoRequest(
                  request, host->second, static_cast<std::uint64_t>(received - start) / 1'000'000))
             pending.push_back(
-                {received + std::int64_t {packet.delayMs} * 1'000'000, std::move(packet)});
+                {arrived, received + std::int64_t {packet.delayMs} * 1'000'000, std::move(packet)});
     }
 }
