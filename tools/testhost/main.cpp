@@ -25,6 +25,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -77,44 +78,42 @@ struct Pending
     OutgoingPacket packet;
 };
 
-// Unrelated ICMP to one prober, sent in bursts every few milliseconds so that
-// answers still go out between them, from all the test addresses in turn.
-struct Flood
+// Unrelated ICMP to one prober, sent in bursts every few milliseconds from
+// all the test addresses in turn, on a thread of its own in the ordinary
+// class until the end. Each packet the flood sends is handled by the
+// prober's kernel on the sending thread, so a flood sent from the real-time
+// main thread took most of a core there: answers waited behind its bursts,
+// and for the real-time budget it spent, long enough for requests to be
+// dropped from the full listening socket.
+void Flood(std::uint32_t target, std::uint32_t perSecond, std::vector<std::uint32_t> sources,
+    std::int64_t end)
 {
-    static constexpr std::int64_t kBurstNs = 5'000'000;
-
-    std::uint32_t target = 0; // network byte order; 0 while none was asked for
-    std::uint32_t perSecond = 0;
-    std::vector<std::uint32_t> sources;
+    constexpr std::int64_t kBurstNs = 5'000'000;
+    const sched_param ordinary {};
+    sched_setscheduler(0, SCHED_OTHER, &ordinary);
+    const int sender = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+    const std::uint64_t burst
+        = std::max<std::uint64_t>(std::uint64_t {perSecond} * kBurstNs / 1'000'000'000, 1);
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = target;
     std::uint64_t sent = 0;
-    std::int64_t nextBurst = 0;
-
-    void Start(std::uint32_t to, std::uint32_t rate, std::int64_t now)
-    {
-        target = to;
-        perSecond = rate;
-        nextBurst = now;
-    }
-
-    void Send(int sender, std::int64_t now)
-    {
-        if (target == 0 || now < nextBurst)
-            return;
-        // After a stall the flood goes on at its rate rather than catching up.
-        nextBurst = std::max(nextBurst + kBurstNs, now - kBurstNs);
-        const std::uint64_t burst
-            = std::max<std::uint64_t>(std::uint64_t {perSecond} * kBurstNs / 1'000'000'000, 1);
-        sockaddr_in to {};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = target;
+    for (std::int64_t next = Now(); sender >= 0 && next < end;) {
         for (std::uint64_t i = 0; i < burst; ++i, ++sent) {
             const OutgoingPacket packet
                 = IpPacket(sources[sent % sources.size()], target, FloodIcmp(sent));
             sendto(sender, packet.bytes.data(), packet.bytes.size(), 0,
                 reinterpret_cast<const sockaddr*>(&to), sizeof to);
         }
+        // After a stall the flood goes on at its rate rather than catching up.
+        next = std::max(next + kBurstNs, Now() - kBurstNs);
+        const timespec wake {
+            static_cast<time_t>(next / 1'000'000'000), static_cast<long>(next % 1'000'000'000)};
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr);
     }
-};
+    if (sender >= 0)
+        close(sender);
+}
 
 int Usage(const char* why)
 {
@@ -181,9 +180,10 @@ int main(int argc, char** argv)
 
     const std::int64_t start = Now();
     const std::int64_t end = start + lifetimeSeconds * 1'000'000'000;
-    Flood flood;
+    std::vector<std::uint32_t> addresses;
     for (const auto& [address, behaviour] : hosts)
-        flood.sources.push_back(address);
+        addresses.push_back(address);
+    std::jthread flood;
     std::vector<Pending> pending;
     std::vector<std::uint8_t> buffer(65536);
     for (;;) {
@@ -205,12 +205,9 @@ int main(int argc, char** argv)
                 ReportHold(it->packet, it->arrived, before);
             it = pending.erase(it);
         }
-        flood.Send(sender, now);
         std::int64_t wake = end;
         for (const Pending& p : pending)
             wake = std::min(wake, p.due);
-        if (flood.target != 0)
-            wake = std::min(wake, flood.nextBurst);
         const std::int64_t left = std::max<std::int64_t>(wake - Now(), 0);
         const timespec wait {
             static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
@@ -239,10 +236,10 @@ int main(int argc, char** argv)
         std::uint32_t asker;
         std::memcpy(&asker, buffer.data() + 12, 4);
         const std::size_t headerSize = (buffer[0] & 0x0fu) * 4u;
-        if (host->second.kind == HostBehaviour::Flood && flood.target == 0
+        if (host->second.kind == HostBehaviour::Flood && !flood.joinable()
             && IsTestHostAddress(asker) && headerSize < static_cast<std::size_t>(n)
             && buffer[headerSize] == 8)
-            flood.Start(asker, host->second.value, received);
+            flood = std::jthread(Flood, asker, host->second.value, addresses, end);
         for (OutgoingPacket& packet : AnswerEchoRequest(
                  request, host->second, static_cast<std::uint64_t>(received - start) / 1'000'000))
             pending.push_back(
