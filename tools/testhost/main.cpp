@@ -80,11 +80,11 @@ struct Pending
 
 // Unrelated ICMP to one prober, sent in bursts every few milliseconds from
 // all the test addresses in turn, on a thread of its own in the ordinary
-// class until the end. Each packet the flood sends is handled by the
-// prober's kernel on the sending thread, so a flood sent from the real-time
-// main thread took most of a core there: answers waited behind its bursts,
-// and for the real-time budget it spent, long enough for requests to be
-// dropped from the full listening socket.
+// class until the end. The prober's kernel handles each packet on the
+// sending thread, which costs most of a core: sent from the real-time main
+// thread, answers would wait behind the bursts and for the real-time budget
+// the flood spends, until requests were dropped from the full listening
+// socket.
 void Flood(std::uint32_t target, std::uint32_t perSecond, std::vector<std::uint32_t> sources,
     std::int64_t end)
 {
