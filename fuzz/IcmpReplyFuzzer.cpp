@@ -169,15 +169,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckClass(c, bytes, tag, cut);
     // The shared raw socket finds the waiting probe by this key before it
     // judges the packet: whatever would answer the request must lead to it.
-    const std::optional<std::uint32_t> key = RawPacketEchoKey(bytes);
+    const std::optional<EchoKey> key = RawPacketEchoKey(bytes);
     if (kind == IcmpSocketKind::Raw && c.verdict != PacketVerdict::NotOurs)
-        Check(key == (std::uint32_t {tag.identifier} << 16 | tag.sequence));
+        Check(key == static_cast<const EchoKey&>(tag));
     if (built && (kind == IcmpSocketKind::Raw) == ((flags & kWithIpHeader) != 0)) {
         Check(c.verdict == PacketVerdict::Reply);
         Check(std::equal(c.data.begin(), c.data.end(), body.begin(), body.end()));
     }
     CheckJudge(AnswerReply(c), dataSize);
-    const std::optional<std::uint32_t> sent = SentPacketEchoKey(bytes);
+    const std::optional<EchoKey> sent = SentPacketEchoKey(bytes);
     Check(!sent || bytes.size() >= kIcmpHeaderSize + 20);
 
     const PacketClass q

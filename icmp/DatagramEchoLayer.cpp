@@ -20,17 +20,15 @@
 
 namespace {
 
-// Identifier and sequence for the next request on a datagram socket. The
-// kernel writes the socket's port into the identifier, and neighbouring
-// probes hold ports one apart: so consecutive probes get sequences that
-// differ in no simple way (a multiplicative hash of a counter), and a random
-// start keeps processes apart.
+// The tag for the next request on a datagram socket. The kernel writes the
+// socket's port into the identifier, and neighbouring probes hold ports one
+// apart: so consecutive probes get spread sequences, and a random start keeps
+// processes apart.
 EchoTag NextEchoTag(std::uint32_t destination)
 {
     static std::atomic<std::uint32_t> next {RandomSeed()};
     const std::uint32_t count = next.fetch_add(1, std::memory_order_relaxed);
-    return {static_cast<std::uint16_t>(count), static_cast<std::uint16_t>(count * 2654435761u),
-        destination};
+    return {{static_cast<std::uint16_t>(count), SpreadSequence(count)}, destination};
 }
 
 // One request on its own datagram socket, from the send to its answer.
@@ -63,13 +61,15 @@ msghdr ReceiveHeader(sockaddr_in* address, iovec* iov, void* control, std::size_
     return msg;
 }
 
-// Reads what has arrived until an answer to the request turns up.
-void DrainReceived(Exchange& exchange)
+// Reads what has arrived until an answer to the request turns up; how many
+// packets it read.
+int DrainReceived(Exchange& exchange)
 {
     std::uint8_t buffer[kReceiveBufferSize];
     alignas(cmsghdr) char control[kControlSize];
     int errorsLeft = 4;
-    while (!exchange.reply) {
+    int packets = 0;
+    for (; !exchange.reply; ++packets) {
         sockaddr_in from {};
         iovec iov {buffer, sizeof buffer};
         msghdr msg = ReceiveHeader(&from, &iov, control, sizeof control);
@@ -79,7 +79,7 @@ void DrainReceived(Exchange& exchange)
             // for the errors the socket also queues. It is not the answer
             // itself, which comes on the error queue.
             if (errno == EAGAIN || errno == EWOULDBLOCK || --errorsLeft == 0)
-                return;
+                return packets;
             continue;
         }
         // A datagram socket says that it cut a packet short, not by how
@@ -95,21 +95,24 @@ void DrainReceived(Exchange& exchange)
             exchange.Take(answer);
         }
     }
+    return packets;
 }
 
 // Reads the socket's error queue: the kernel's stamp of the request leaving,
-// and the ICMP errors about it, until one of those turns up.
-void DrainErrorQueue(Exchange& exchange)
+// and the ICMP errors about it, until one of those turns up; how many entries
+// it read.
+int DrainErrorQueue(Exchange& exchange)
 {
     std::uint8_t buffer[kReceiveBufferSize];
     alignas(cmsghdr) char control[kControlSize];
-    while (!exchange.reply) {
+    int entries = 0;
+    for (; !exchange.reply; ++entries) {
         sockaddr_in destination {};
         iovec iov {buffer, sizeof buffer};
         msghdr msg = ReceiveHeader(&destination, &iov, control, sizeof control);
         const ssize_t n = recvmsg(exchange.fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
         if (n < 0)
-            return;
+            return entries;
         if (const std::optional<std::int64_t> left = TransmitStamp(msg)) {
             exchange.times.leftStamp = left;
             continue;
@@ -138,6 +141,7 @@ void DrainErrorQueue(Exchange& exchange)
             }
         }
     }
+    return entries;
 }
 
 void ReadTransmitStamp(Exchange& exchange)
@@ -186,8 +190,7 @@ EchoReply DatagramExchange(int fd, const EchoRequest& request)
     const std::int64_t deadline = exchange.times.sentMonotonic + timeoutNs;
     for (;;) {
         const std::int64_t left = std::max<std::int64_t>(deadline - Now(CLOCK_MONOTONIC), 0);
-        const timespec wait {
-            static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
+        const timespec wait = Timespec(left);
         pollfd p {fd, POLLIN, 0};
         const int ready = ppoll(&p, 1, &wait, nullptr);
         if ((ready < 0 && errno != EINTR) || (ready > 0 && (p.revents & POLLNVAL)))
@@ -197,8 +200,13 @@ EchoReply DatagramExchange(int fd, const EchoRequest& request)
         // judged a timeout by its arrival stamp. A stream of foreign packets
         // cannot keep the wait going past the timeout.
         if (ready > 0 || left == 0) {
-            DrainErrorQueue(exchange);
-            DrainReceived(exchange);
+            const int read = DrainErrorQueue(exchange);
+            if (read + DrainReceived(exchange) == 0 && left > 0) {
+                // Ready, yet nothing to read (a shortage of memory): a
+                // pause, so that the wait never spins.
+                const timespec pause = Timespec(1'000'000);
+                clock_nanosleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
+            }
         }
         if (exchange.reply) {
             // The stamp of the request leaving comes before its answer, but

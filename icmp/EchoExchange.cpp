@@ -16,6 +16,11 @@ std::int64_t Nanoseconds(const timespec& t)
     return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
+timespec Timespec(std::int64_t ns)
+{
+    return {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+}
+
 std::int64_t Now(clockid_t clock)
 {
     timespec t {};
@@ -56,11 +61,35 @@ std::uint32_t SendFailureStatus(int error)
     }
 }
 
+namespace {
+
+// A request dropped below the socket is tried again this many times at most,
+// after pauses that start here and double each time: about 0.6 s in all.
+constexpr int kDroppedTries = 8;
+constexpr std::int64_t kFirstDropPauseNs = 5'000'000;
+
+// Waits until the socket has room to send, or until `until`. Where poll
+// returns for something else (a raw socket is also ready whenever its error
+// queue holds a stamp), the try after it waits a millisecond, so that the
+// wait never spins.
+void WaitForRoom(int fd, std::int64_t until)
+{
+    pollfd p {fd, POLLOUT, 0};
+    const timespec wait = Timespec(std::max<std::int64_t>(until - Now(CLOCK_MONOTONIC), 0));
+    if (ppoll(&p, 1, &wait, nullptr) > 0 && !(p.revents & POLLOUT)) {
+        const timespec pause = Timespec(1'000'000);
+        clock_nanosleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
+    }
+}
+
+} // namespace
+
 std::uint32_t SendWhenRoom(
     int fd, std::int64_t timeoutNs, ExchangeTimes& times, const std::function<ssize_t()>& send)
 {
     const std::int64_t roomUntil = Now(CLOCK_MONOTONIC) + timeoutNs;
-    for (;;) {
+    std::int64_t dropPause = kFirstDropPauseNs;
+    for (int dropped = 0;;) {
         times.sentReal = Now(CLOCK_REALTIME);
         times.sentMonotonic = Now(CLOCK_MONOTONIC);
         if (send() >= 0)
@@ -68,14 +97,24 @@ std::uint32_t SendWhenRoom(
         const int error = errno;
         if (error == EINTR)
             continue;
-        // A raw socket says ENOBUFS where a queue below it is full.
-        if (error != EAGAIN && error != EWOULDBLOCK && error != ENOBUFS)
+        if (error == ENOBUFS) {
+            // Dropped below the socket: the queue of the device or of its
+            // discipline is full (a saturated link, a shaper). The socket's
+            // own buffer is empty, so a wait for room would return at once;
+            // the queue may drain, so the request is tried again a few times.
+            if (++dropped == kDroppedTries || times.sentMonotonic + dropPause >= roomUntil)
+                return IP_NO_RESOURCES;
+            const timespec pause = Timespec(dropPause);
+            clock_nanosleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
+            dropPause *= 2;
+            continue;
+        }
+        // The socket's own send buffer is full: wait for room in it.
+        if (error != EAGAIN && error != EWOULDBLOCK)
             return SendFailureStatus(error);
         if (times.sentMonotonic >= roomUntil)
             return IP_REQ_TIMED_OUT;
-        pollfd p {fd, POLLOUT, 0};
-        const timespec wait {0, 1'000'000};
-        ppoll(&p, 1, &wait, nullptr);
+        WaitForRoom(fd, roomUntil);
     }
 }
 
@@ -146,17 +185,17 @@ std::optional<std::int64_t> TransmitStamp(msghdr& msg)
     return sent ? stamp : std::nullopt;
 }
 
-std::int64_t RoundTripNs(const ExchangeTimes& times, std::int64_t takenMonotonic)
+RoundTrip MeasureRoundTrip(const ExchangeTimes& times, std::int64_t takenMonotonic)
 {
     const std::int64_t elapsed = takenMonotonic - times.sentMonotonic;
     auto believable = [elapsed](std::int64_t t) { return t >= 0 && t <= elapsed; };
     if (times.arrivedStamp) {
         if (times.leftStamp && believable(*times.arrivedStamp - *times.leftStamp))
-            return *times.arrivedStamp - *times.leftStamp;
+            return {*times.arrivedStamp - *times.leftStamp, true};
         if (believable(*times.arrivedStamp - times.sentReal))
-            return *times.arrivedStamp - times.sentReal;
+            return {*times.arrivedStamp - times.sentReal, true};
     }
-    return std::max<std::int64_t>(elapsed, 0);
+    return {std::max<std::int64_t>(elapsed, 0), false};
 }
 
 EchoReply AnswerReply(const PacketClass& answer)
@@ -174,9 +213,17 @@ EchoReply AnswerReply(const PacketClass& answer)
 EchoReply Timed(EchoReply reply, const ExchangeTimes& times, std::int64_t takenMonotonic,
     std::uint32_t timeoutMs)
 {
-    const std::int64_t roundTrip = RoundTripNs(times, takenMonotonic);
-    if (roundTrip > std::int64_t {timeoutMs} * 1'000'000)
+    const std::int64_t timeoutNs = std::int64_t {timeoutMs} * 1'000'000;
+    RoundTrip roundTrip = MeasureRoundTrip(times, takenMonotonic);
+    if (!roundTrip.stamped) {
+        // Without an arrival stamp the answer is known only to have been in
+        // the socket when a read took it in, which at the deadline is just
+        // after the timeout by construction: an answer read while its probe
+        // still waited came in time.
+        roundTrip.ns = std::min(roundTrip.ns, timeoutNs);
+    } else if (roundTrip.ns > timeoutNs) {
         return NoAnswer(IP_REQ_TIMED_OUT);
-    reply.roundTripUs = static_cast<std::uint32_t>(roundTrip / 1000);
+    }
+    reply.roundTripUs = static_cast<std::uint32_t>(roundTrip.ns / 1000);
     return reply;
 }

@@ -26,6 +26,7 @@ constexpr std::size_t kReceiveBufferSize = 1024;
 constexpr std::size_t kControlSize = 256;
 
 std::int64_t Nanoseconds(const timespec& t);
+timespec Timespec(std::int64_t ns);
 std::int64_t Now(clockid_t clock);
 
 // A random number to start a process's identifiers from, so that processes
@@ -67,26 +68,35 @@ struct ExchangeTimes
     std::optional<std::int64_t> arrivedStamp;
 };
 
-// The round trip of an answer taken in at `takenMonotonic`, in nanoseconds:
-// the kernel's stamps at both ends where both are there, else from just
-// before the send to the arrival stamp, else to when it was taken in. A
+// The round trip of an answer taken in at `takenMonotonic`: the kernel's
+// stamps at both ends where both are there, else from just before the send
+// to the arrival stamp (stamped), else to when it was taken in (not). A
 // stamped time counts only within what the monotonic clock measured, for the
 // real-time clock may be set meanwhile.
-std::int64_t RoundTripNs(const ExchangeTimes& times, std::int64_t takenMonotonic);
+struct RoundTrip
+{
+    std::int64_t ns = 0;
+    bool stamped = false; // by the kernel's arrival stamp
+};
+RoundTrip MeasureRoundTrip(const ExchangeTimes& times, std::int64_t takenMonotonic);
 
 // The reply for an answer, its round trip not yet known.
 EchoReply AnswerReply(const PacketClass& answer);
 // The reply with the round trip of its answer, taken in at `takenMonotonic`, in
-// microseconds; a timeout instead for an answer that came later than
-// `timeoutMs` after its request left.
+// microseconds; a timeout instead for an answer whose arrival stamp says it
+// came later than `timeoutMs` after its request left. An answer without an
+// arrival stamp was taken in while its probe waited, at the latest by the
+// read at its deadline: it counts, its round trip at most the timeout.
 EchoReply Timed(EchoReply reply, const ExchangeTimes& times, std::int64_t takenMonotonic,
     std::uint32_t timeoutMs);
 
-// Sends one request by `send`, a try that never blocks, waiting up to
-// `timeoutNs` for room where the send buffer, or a queue below it, is full.
-// The clocks in `times` are read just before each try, so that the wait is
-// no part of the round trip and the answer has its whole timeout from when
-// the request left. IP_SUCCESS once sent; else the status of the refusal,
-// IP_REQ_TIMED_OUT when room never came.
+// Sends one request by `send`, a try that never blocks. Where the socket's
+// send buffer is full, it waits up to `timeoutNs` for room; where the request
+// was dropped below the socket (ENOBUFS), it tries again a few times, after
+// growing pauses. The clocks in `times` are read just before each try, so
+// that the wait is no part of the round trip and the answer has its whole
+// timeout from when the request left. IP_SUCCESS once sent; else the status
+// of the refusal: IP_REQ_TIMED_OUT when room never came, IP_NO_RESOURCES when
+// every try was dropped.
 std::uint32_t SendWhenRoom(
     int fd, std::int64_t timeoutNs, ExchangeTimes& times, const std::function<ssize_t()>& send);

@@ -2,53 +2,80 @@
 
 #include "icmp/IcmpStatus.h"
 
+#include <net/ethernet.h>
+#include <netinet/in.h>
+#include <netinet/ip.h>
+
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
-constexpr std::uint8_t kEchoReply = 0;
-constexpr std::uint8_t kDestinationUnreachable = 3;
-constexpr std::uint8_t kEchoRequest = 8;
-constexpr std::uint8_t kTimeExceeded = 11;
-constexpr std::uint8_t kParameterProblem = 12;
-constexpr std::uint8_t kProtocolIcmp = 1;
-constexpr std::size_t kMinIpHeaderSize = 20;
+constexpr std::size_t kMinIpHeaderSize = sizeof(iphdr);
 
 std::uint16_t Read16(std::span<const std::uint8_t> bytes, std::size_t at)
 {
     return static_cast<std::uint16_t>(bytes[at] << 8 | bytes[at + 1]);
 }
 
-std::uint32_t ReadAddress(std::span<const std::uint8_t> bytes, std::size_t at)
+// A header as the system declares it, copied out of the bytes, which need not
+// be aligned for it. The caller has checked that they are long enough.
+template <typename Header>
+Header HeaderAt(std::span<const std::uint8_t> bytes)
 {
-    std::uint32_t address;
-    std::memcpy(&address, bytes.data() + at, sizeof address);
-    return address;
+    Header header;
+    std::memcpy(&header, bytes.data(), sizeof header);
+    return header;
 }
 
-struct IpHeader
+EchoKey KeyOf(const icmphdr& icmp)
 {
-    std::size_t headerSize = 0;
-    std::uint8_t protocol = 0;
-    std::uint32_t source = 0;
-    std::uint32_t destination = 0;
+    return {ntohs(icmp.un.echo.id), ntohs(icmp.un.echo.sequence)};
+}
+
+struct IpPacket
+{
+    iphdr header;
+    std::span<const std::uint8_t> payload; // what follows the header and its options
 };
 
-std::optional<IpHeader> ParseIpHeader(std::span<const std::uint8_t> bytes)
+std::optional<IpPacket> ParseIpPacket(std::span<const std::uint8_t> bytes)
 {
-    if (bytes.size() < kMinIpHeaderSize || bytes[0] >> 4 != 4)
+    if (bytes.size() < kMinIpHeaderSize)
         return std::nullopt;
-    const std::size_t headerSize = (bytes[0] & 0x0f) * 4u;
-    if (headerSize < kMinIpHeaderSize || headerSize > bytes.size())
+    const iphdr ip = HeaderAt<iphdr>(bytes);
+    const std::size_t headerSize = ip.ihl * 4u;
+    if (ip.version != 4 || headerSize < kMinIpHeaderSize || headerSize > bytes.size())
         return std::nullopt;
-    return IpHeader {headerSize, bytes[9], ReadAddress(bytes, 12), ReadAddress(bytes, 16)};
+    return IpPacket {ip, bytes.subspan(headerSize)};
 }
 
-bool QuotesOurRequest(std::span<const std::uint8_t> icmp, const EchoTag& tag)
+// The ICMP message that an IP packet carries: at least its header, the rest
+// as far as it was read.
+std::optional<IpPacket> IcmpInIp(std::span<const std::uint8_t> bytes)
 {
-    return icmp.size() >= kIcmpHeaderSize && icmp[0] == kEchoRequest
-        && Read16(icmp, 4) == tag.identifier && Read16(icmp, 6) == tag.sequence;
+    std::optional<IpPacket> ip = ParseIpPacket(bytes);
+    if (!ip || ip->header.protocol != IPPROTO_ICMP || ip->payload.size() < kIcmpHeaderSize)
+        return std::nullopt;
+    return ip;
+}
+
+// The echo request that an ICMP error quotes behind its own header: the
+// quoted request's IP header and the first bytes of its ICMP message.
+std::optional<IpPacket> QuotedEchoRequest(std::span<const std::uint8_t> error)
+{
+    std::optional<IpPacket> quoted = IcmpInIp(error.subspan(kIcmpHeaderSize));
+    if (!quoted || HeaderAt<icmphdr>(quoted->payload).type != ICMP_ECHO)
+        return std::nullopt;
+    return quoted;
+}
+
+bool IsRequestOf(std::span<const std::uint8_t> icmp, const EchoTag& tag)
+{
+    if (icmp.size() < kIcmpHeaderSize)
+        return false;
+    const icmphdr request = HeaderAt<icmphdr>(icmp);
+    return request.type == ICMP_ECHO && KeyOf(request) == tag;
 }
 
 } // namespace
@@ -70,44 +97,42 @@ std::size_t BuildEchoRequest(
     std::span<std::uint8_t> out, const EchoTag& tag, std::span<const std::uint8_t> data)
 {
     const std::size_t size = kIcmpHeaderSize + data.size();
-    out[0] = kEchoRequest;
-    out[1] = 0;
-    out[2] = out[3] = 0;
-    out[4] = static_cast<std::uint8_t>(tag.identifier >> 8);
-    out[5] = static_cast<std::uint8_t>(tag.identifier);
-    out[6] = static_cast<std::uint8_t>(tag.sequence >> 8);
-    out[7] = static_cast<std::uint8_t>(tag.sequence);
+    icmphdr header {};
+    header.type = ICMP_ECHO;
+    header.un.echo.id = htons(tag.identifier);
+    header.un.echo.sequence = htons(tag.sequence);
+    std::memcpy(out.data(), &header, sizeof header);
     std::copy(data.begin(), data.end(), out.begin() + kIcmpHeaderSize);
-    const std::uint16_t checksum = InternetChecksum(out.first(size));
-    out[2] = static_cast<std::uint8_t>(checksum >> 8);
-    out[3] = static_cast<std::uint8_t>(checksum);
+    // The checksum is summed in network byte order and stored as it came out.
+    const std::uint16_t checksum = htons(InternetChecksum(out.first(size)));
+    std::memcpy(out.data() + offsetof(icmphdr, checksum), &checksum, sizeof checksum);
     return size;
 }
 
 std::optional<std::uint32_t> IcmpErrorStatus(std::uint8_t type, std::uint8_t code)
 {
     switch (type) {
-    case kDestinationUnreachable:
+    case ICMP_DEST_UNREACH:
         switch (code) {
-        case 0: // network unreachable
-        case 6: // network unknown
-        case 9: // network administratively prohibited
-        case 11: // network unreachable for the type of service
+        case ICMP_NET_UNREACH:
+        case ICMP_NET_UNKNOWN:
+        case ICMP_NET_ANO:
+        case ICMP_NET_UNR_TOS:
             return IP_DEST_NET_UNREACHABLE;
-        case 2:
+        case ICMP_PROT_UNREACH:
             return IP_DEST_PROT_UNREACHABLE;
-        case 3:
+        case ICMP_PORT_UNREACH:
             return IP_DEST_PORT_UNREACHABLE;
-        case 4: // fragmentation needed
+        case ICMP_FRAG_NEEDED:
             return IP_PACKET_TOO_BIG;
-        case 5: // source route failed
+        case ICMP_SR_FAILED:
             return IP_BAD_ROUTE;
         default: // the host itself, or something about it, cannot be reached
             return IP_DEST_HOST_UNREACHABLE;
         }
-    case kTimeExceeded:
-        return code == 1 ? IP_TTL_EXPIRED_REASSEM : IP_TTL_EXPIRED_TRANSIT;
-    case kParameterProblem:
+    case ICMP_TIME_EXCEEDED:
+        return code == ICMP_EXC_FRAGTIME ? IP_TTL_EXPIRED_REASSEM : IP_TTL_EXPIRED_TRANSIT;
+    case ICMP_PARAMETERPROB:
         return IP_PARAM_PROBLEM;
     default:
         // Source quench included: hosts ignore it (RFC 6633), and the kernel
@@ -123,15 +148,15 @@ PacketClass ClassifyIcmpPacket(std::span<const std::uint8_t> bytes, std::size_t 
     std::size_t icmpSize = std::max(arrivedSize, bytes.size());
     std::uint32_t source = sourceAddress;
     if (kind == IcmpSocketKind::Raw) {
-        const std::optional<IpHeader> ip = ParseIpHeader(bytes);
-        if (!ip || ip->protocol != kProtocolIcmp)
+        const std::optional<IpPacket> ip = IcmpInIp(bytes);
+        if (!ip)
             return {};
         // The total length would only trim link-layer padding, which the
         // kernel has already removed; what arrived is what was read, or what
         // the receive call says when it was cut short.
-        icmp = bytes.subspan(ip->headerSize);
-        icmpSize -= ip->headerSize;
-        source = ip->source;
+        icmpSize -= bytes.size() - ip->payload.size();
+        icmp = ip->payload;
+        source = ip->header.saddr;
     }
     if (icmp.size() < kIcmpHeaderSize)
         return {};
@@ -142,62 +167,56 @@ PacketClass ClassifyIcmpPacket(std::span<const std::uint8_t> bytes, std::size_t 
     if (!cut && InternetChecksum(icmp) != 0)
         return {};
 
-    const std::uint8_t type = icmp[0];
-    if (type == kEchoReply) {
-        if (Read16(icmp, 4) != tag.identifier || Read16(icmp, 6) != tag.sequence
-            || source != tag.destination)
+    const icmphdr header = HeaderAt<icmphdr>(icmp);
+    if (header.type == ICMP_ECHOREPLY) {
+        if (KeyOf(header) != tag || source != tag.destination)
             return {};
         return {PacketVerdict::Reply, IP_SUCCESS, source, icmp.subspan(kIcmpHeaderSize),
             icmpSize - kIcmpHeaderSize};
     }
 
-    const std::optional<std::uint32_t> status = IcmpErrorStatus(type, icmp[1]);
+    const std::optional<std::uint32_t> status = IcmpErrorStatus(header.type, header.code);
     if (!status)
         return {};
-    const std::span<const std::uint8_t> quoted = icmp.subspan(kIcmpHeaderSize);
-    const std::optional<IpHeader> inner = ParseIpHeader(quoted);
-    if (!inner || inner->protocol != kProtocolIcmp || inner->destination != tag.destination
-        || !QuotesOurRequest(quoted.subspan(inner->headerSize), tag))
+    const std::optional<IpPacket> quoted = QuotedEchoRequest(icmp);
+    if (!quoted || quoted->header.daddr != tag.destination || !IsRequestOf(quoted->payload, tag))
         return {};
     return {PacketVerdict::Error, *status, source, {}};
 }
 
-std::optional<std::uint32_t> RawPacketEchoKey(std::span<const std::uint8_t> bytes)
+std::optional<EchoKey> RawPacketEchoKey(std::span<const std::uint8_t> bytes)
 {
-    const std::optional<IpHeader> ip = ParseIpHeader(bytes);
-    if (!ip || ip->protocol != kProtocolIcmp || bytes.size() < ip->headerSize + kIcmpHeaderSize)
+    const std::optional<IpPacket> ip = IcmpInIp(bytes);
+    if (!ip)
         return std::nullopt;
-    std::span<const std::uint8_t> icmp = bytes.subspan(ip->headerSize);
-    if (icmp[0] != kEchoReply) {
-        if (!IcmpErrorStatus(icmp[0], icmp[1]))
-            return std::nullopt;
-        const std::span<const std::uint8_t> quoted = icmp.subspan(kIcmpHeaderSize);
-        const std::optional<IpHeader> inner = ParseIpHeader(quoted);
-        if (!inner || quoted.size() < inner->headerSize + kIcmpHeaderSize
-            || quoted[inner->headerSize] != kEchoRequest)
-            return std::nullopt;
-        icmp = quoted.subspan(inner->headerSize);
-    }
-    return std::uint32_t {Read16(icmp, 4)} << 16 | Read16(icmp, 6);
+    const icmphdr header = HeaderAt<icmphdr>(ip->payload);
+    if (header.type == ICMP_ECHOREPLY)
+        return KeyOf(header);
+    if (!IcmpErrorStatus(header.type, header.code))
+        return std::nullopt;
+    const std::optional<IpPacket> quoted = QuotedEchoRequest(ip->payload);
+    if (!quoted)
+        return std::nullopt;
+    return KeyOf(HeaderAt<icmphdr>(quoted->payload));
 }
 
-std::optional<std::uint32_t> SentPacketEchoKey(std::span<const std::uint8_t> copy)
+std::optional<EchoKey> SentPacketEchoKey(std::span<const std::uint8_t> copy)
 {
     // An Ethernet header names IPv4 in its last two bytes; without one, the
     // packet starts at once. Either way the other is tried too.
-    constexpr std::size_t kEthernetHeaderSize = 14;
-    const bool ethernet = copy.size() > kEthernetHeaderSize && Read16(copy, 12) == 0x0800;
+    constexpr std::size_t kEthernetHeaderSize = sizeof(ether_header);
+    const bool ethernet = copy.size() > kEthernetHeaderSize
+        && ntohs(HeaderAt<ether_header>(copy).ether_type) == ETHERTYPE_IP;
     const std::size_t first = ethernet ? kEthernetHeaderSize : 0;
     for (const std::size_t at : {first, kEthernetHeaderSize - first}) {
         if (copy.size() <= at)
             break;
-        const std::span<const std::uint8_t> packet = copy.subspan(at);
-        const std::optional<IpHeader> ip = ParseIpHeader(packet);
-        if (!ip || ip->protocol != kProtocolIcmp || packet.size() < ip->headerSize + kIcmpHeaderSize
-            || packet[ip->headerSize] != kEchoRequest)
+        const std::optional<IpPacket> ip = IcmpInIp(copy.subspan(at));
+        if (!ip)
             continue;
-        const std::span<const std::uint8_t> icmp = packet.subspan(ip->headerSize);
-        return std::uint32_t {Read16(icmp, 4)} << 16 | Read16(icmp, 6);
+        const icmphdr header = HeaderAt<icmphdr>(ip->payload);
+        if (header.type == ICMP_ECHO)
+            return KeyOf(header);
     }
     return std::nullopt;
 }
@@ -207,7 +226,7 @@ PacketClass ClassifyQueuedIcmpError(std::uint8_t type, std::uint8_t code,
     const EchoTag& tag)
 {
     const std::optional<std::uint32_t> status = IcmpErrorStatus(type, code);
-    if (!status || requestDestination != tag.destination || !QuotesOurRequest(quoted, tag))
+    if (!status || requestDestination != tag.destination || !IsRequestOf(quoted, tag))
         return {};
     return {PacketVerdict::Error, *status, offender, {}};
 }

@@ -15,6 +15,7 @@ enum IcmpStatus : std::uint32_t {
     IP_DEST_HOST_UNREACHABLE = 11003,
     IP_DEST_PROT_UNREACHABLE = 11004,
     IP_DEST_PORT_UNREACHABLE = 11005,
+    IP_NO_RESOURCES = 11006, // the request was dropped below the socket: a send queue is full
     IP_BAD_OPTION = 11007, // a TTL of 0, which the kernel does not send
     IP_PACKET_TOO_BIG = 11009,
     IP_REQ_TIMED_OUT = 11010,

@@ -10,17 +10,18 @@
 // filtered once per waiting probe, and each probe paid for a socket, a filter
 // and a capability raise. This socket is opened once; a reader thread of its
 // own takes in what passes its filter and hands each answer to the probe
-// waiting for it, found by the identifier and sequence that a reply carries or
-// an ICMP error quotes. The kernel's stamp of each request leaving comes on
-// the socket's error queue with a copy of the request, and reaches its probe
-// the same way. Each probe still waits in its own call until its answer, an
-// error or its timeout; it reads the socket itself once after its send, and
-// again when its time is up, so that an answer that came in time counts even
-// if the reader has not got to it.
+// waiting for it (WaiterTable), found by the identifier and sequence that a
+// reply carries or an ICMP error quotes. The kernel's stamp of each request
+// leaving comes on the socket's error queue with a copy of the request, and
+// reaches its probe the same way. Each probe still waits in its own call
+// until its answer, an error or its timeout; it reads the socket itself once
+// after its send, and when its time is up it waits until everything that
+// reached the socket by then has been read, so that an answer that came in
+// time counts however many packets stood before it.
 //
-// A probe's identifier and sequence are its own while it waits and rest for a
-// minute after its timeout before they are handed out again (TagSpace), so an
-// answer that comes after its probe gave up finds nobody and is dropped.
+// A probe's key rests for a minute after its timeout before it is handed out
+// again (TagSpace), so an answer that comes after its probe gave up finds
+// nobody and is dropped.
 class RawEchoLayer : public EchoLayer
 {
 public:

@@ -14,7 +14,7 @@ std::uint16_t TagSpace::Identifier() const
     return static_cast<std::uint16_t>(prefix_ << 8 | block_);
 }
 
-std::optional<std::uint32_t> TagSpace::Take(std::int64_t now, std::int64_t deadline)
+std::optional<EchoKey> TagSpace::Take(std::int64_t now, std::int64_t deadline)
 {
     if (position_ >= blockSize_) {
         std::size_t step = 1;
@@ -26,7 +26,7 @@ std::optional<std::uint32_t> TagSpace::Take(std::int64_t now, std::int64_t deadl
         block_ = static_cast<std::uint8_t>(block_ + step);
         position_ = 0;
     }
-    const auto sequence = static_cast<std::uint16_t>(position_++ * 0x79b1u);
+    const std::uint16_t sequence = SpreadSequence(position_++);
     restsUntil_[block_] = std::max(restsUntil_[block_], deadline + kRestNs);
-    return std::uint32_t {Identifier()} << 16 | sequence;
+    return EchoKey {Identifier(), sequence};
 }

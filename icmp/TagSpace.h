@@ -1,20 +1,20 @@
 #pragma once
 
+#include "icmp/IcmpPacket.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
 
-// The identifiers and sequences of the shared raw socket's requests, as one
-// number each (identifier in the high half). The identifier's high byte is the
+// The keys of the shared raw socket's requests. The identifier's high byte is the
 // same for all requests of the socket, which lets the socket's filter drop
 // most foreign traffic; its low byte numbers 256 blocks of sequences, used one
 // after the other: 16.7 million tags before the first comes round again. A
 // block is taken up again only once it has rested a minute after the deadline
-// of the last request that carried one of its tags, so an answer that comes
+// of the last request that carried one of its keys, so an answer that comes
 // after its probe gave up finds nobody. Within a block the sequences are
-// spread by a multiplicative hash, so that neighbouring probes' tags differ
-// in no simple way (an answer with a sequence off by one is not another
-// probe's answer). Times are passed in; not safe on many threads at once.
+// spread (SpreadSequence). Times are passed in; not safe on many threads at
+// once.
 class TagSpace
 {
 public:
@@ -26,13 +26,13 @@ public:
     // round sooner, for tests.
     explicit TagSpace(std::uint32_t seed, std::uint32_t blockSize = 0x10000);
 
-    // The identifier the next tag carries.
+    // The identifier the next key carries.
     std::uint16_t Identifier() const;
 
-    // The next tag, for a request whose answer is waited for until
+    // The next key, for a request whose answer is waited for until
     // `deadline`; none while every block rests, which takes more than
     // 280,000 requests a second.
-    std::optional<std::uint32_t> Take(std::int64_t now, std::int64_t deadline);
+    std::optional<EchoKey> Take(std::int64_t now, std::int64_t deadline);
 
 private:
     std::uint8_t prefix_;

@@ -43,6 +43,7 @@ constexpr StatusWords kStatusWords[] = {
     {IP_BAD_DESTINATION, Origin::Local, nullptr, "not an address a request can go to"},
     {ERROR_MOD_NOT_FOUND, Origin::Local, nullptr, "no permission to open an ICMP socket"},
     {ERROR_TOO_MANY_OPEN_FILES, Origin::Local, nullptr, "too many open files"},
+    {IP_NO_RESOURCES, Origin::Local, nullptr, "the network's send queue is full"},
     {IP_BAD_OPTION, Origin::Local, nullptr, "bad option"},
     {WSAHOST_NOT_FOUND, Origin::Plain, "Host not found", nullptr},
     {IP_GENERAL_FAILURE, Origin::Plain, "General failure", nullptr},

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <latch>
 #include <optional>
 #include <thread>
@@ -530,25 +531,114 @@ TEST_F(RawReplyFilterTest, PassesOnlyRepliesAndErrorsForItsIdentifier)
     EXPECT_EQ(passed, (std::vector<int> {1, 4, 6, 8, 11}));
 }
 
-// An answer that came before the deadline counts, even where nobody read the
-// socket before then: here no reader runs, and the probe reads it only when
-// its time is up.
-TEST_F(RawReplyFilterTest, AnAnswerWaitingInTheSocketAtTheDeadlineCounts)
+void SendTo(int socket, const char* address, const Bytes& packet)
 {
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = Address(address);
+    sendto(socket, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+        sizeof to);
+}
+
+// The identifier that a raw echo layer's requests carry, as the echo request
+// of a probe to loopback shows it to another raw socket.
+std::uint16_t IdentifierOf(const EchoLayer& echo, EchoHandle handle)
+{
+    const int sniffer = OpenRawIcmpSocket();
+    std::uint8_t data[32] {};
+    echo.SendEcho(handle, {Address("127.0.0.1"), 10, data, 32, 1000});
+    std::uint8_t packet[512];
+    std::uint16_t identifier = 0;
+    while (identifier == 0 && recv(sniffer, packet, sizeof packet, MSG_DONTWAIT) >= 28) {
+        const std::size_t at = (packet[0] & 0x0f) * 4u;
+        if (packet[at] == 8)
+            identifier = static_cast<std::uint16_t>(packet[at + 4] << 8 | packet[at + 5]);
+    }
+    close(sniffer);
+    return identifier;
+}
+
+struct DeadlineRow
+{
+    const char* name;
+    const char* queue; // on the prober's uplink meanwhile, or none
+    // Done just before the request is sent, on the layer's socket.
+    std::function<void(int socket, std::uint16_t identifier)> before;
+    std::uint32_t minUs;
+    std::uint32_t maxUs;
+};
+
+void PrintTo(const DeadlineRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class DeadlineReadTest : public RawReplyFilterTest, public testing::WithParamInterface<DeadlineRow>
+{ };
+
+// An answer that reached the socket before the deadline counts, even where
+// nobody read the socket before then: here no reader runs, and the probe
+// reads only after its send and when its time is up. The request goes to the
+// host that answers after 150 ms, with 400 ms to answer.
+TEST_P(DeadlineReadTest, FindsWhatCameInTime)
+{
+    const DeadlineRow& row = GetParam();
     const RawEchoLayer echo(false);
     std::uint32_t failure = 0;
     const EchoHandle handle = echo.CreateHandle(&failure);
     ASSERT_NE(handle, kInvalidEchoHandle);
+    const std::uint16_t identifier = IdentifierOf(echo, handle);
+    ASSERT_NE(identifier, 0);
+    if (row.queue) {
+        ASSERT_EQ(lab->SetProberQueue(row.queue), "");
+    }
+    if (row.before)
+        row.before(handle, identifier);
     std::uint8_t data[32];
     std::fill_n(data, 32, 'E');
     const auto start = std::chrono::steady_clock::now();
     const EchoReply reply = echo.SendEcho(handle, {Address("198.18.0.11"), 10, data, 32, 400});
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+    if (row.queue) {
+        EXPECT_EQ(lab->SetProberQueue(""), "");
+    }
     ASSERT_EQ(reply.answers, 1);
     EXPECT_EQ(reply.status, IP_SUCCESS);
-    EXPECT_GE(reply.roundTripUs, 150000u) << "its own time, not the deadline's";
-    EXPECT_LT(reply.roundTripUs, 160000u);
+    EXPECT_GE(reply.roundTripUs, row.minUs);
+    EXPECT_LE(reply.roundTripUs, row.maxUs);
 }
+
+INSTANTIATE_TEST_SUITE_P(Raw, DeadlineReadTest,
+    testing::Values(
+        DeadlineRow {"InTheSocket", nullptr, nullptr, 150000, 160000},
+        // More than the reader takes in one go, twice over: packets with the
+        // layer's identifier that answer nobody, then the answer.
+        DeadlineRow {"BehindALongBacklog", nullptr,
+            [](int, std::uint16_t identifier) {
+                const int sender = OpenRawIcmpSocket();
+                for (std::uint16_t i = 0; i < 300; ++i)
+                    SendTo(sender, "127.0.0.1", Icmp(0, identifier, i, Bytes(32, 'E')));
+                close(sender);
+            },
+            150000, 160000},
+        // Known only to have been in the socket at the deadline: at most the
+        // timeout.
+        DeadlineRow {"WithoutArrivalStamp", nullptr,
+            [](int socket, std::uint16_t) {
+                const int none = 0;
+                setsockopt(socket, SOL_SOCKET, SO_TIMESTAMPING, &none, sizeof none);
+            },
+            150000, 400000},
+        // The request waits in a slow uplink's queue behind 200 others to the
+        // silent host: their stamps fill the error queue ahead of its own,
+        // which must still reach it, or its round trip takes in the wait.
+        DeadlineRow {"ItsStampBehind200Others", "tbf rate 1mbit burst 1600 latency 2s",
+            [](int socket, std::uint16_t) {
+                for (std::uint16_t i = 0; i < 200; ++i)
+                    SendTo(socket, "198.18.0.12", Icmp(8, 0x4321, i, Bytes(32, 'E')));
+            },
+            150000, 160000}),
+    [](const testing::TestParamInfo<DeadlineRow>& info) { return info.param.name; });
 
 // A burst of foreign ICMP just before the request: the answer still finds
 // room on the shared socket and reaches its probe.

@@ -294,8 +294,9 @@ TEST(SentPacketEchoKey, FindsTheRequestInTheCopy)
     Bytes ethernet(14, 0);
     ethernet[12] = 0x08;
     ethernet.insert(ethernet.end(), request.begin(), request.end());
-    EXPECT_EQ(SentPacketEchoKey(ethernet), 0x1234beefu);
-    EXPECT_EQ(SentPacketEchoKey(request), 0x1234beefu) << "no link-layer header";
+    const EchoKey key {0x1234, 0xbeef};
+    EXPECT_EQ(SentPacketEchoKey(ethernet), key);
+    EXPECT_EQ(SentPacketEchoKey(request), key) << "no link-layer header";
     EXPECT_EQ(SentPacketEchoKey(Ip(kProber, kDestination, Reply())), std::nullopt);
     EXPECT_EQ(SentPacketEchoKey(Bytes(ethernet.begin(), ethernet.begin() + 40)), std::nullopt);
 }

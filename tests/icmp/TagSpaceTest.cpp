@@ -1,4 +1,4 @@
-// The shared raw socket's tags: none handed out twice while in use or resting,
+// The shared raw socket's keys: none handed out twice while in use or resting,
 // and a block taken up again only a minute after its last deadline.
 
 #include "icmp/TagSpace.h"
@@ -17,13 +17,14 @@ TEST(TagSpace, ABlockComesRoundOnlyAfterItsRest)
     TagSpace tags(0xab070000u, 4);
     std::set<std::uint32_t> taken;
     for (int i = 0; i < 256 * 4; ++i) {
-        const std::optional<std::uint32_t> tag = tags.Take(i * kSecond / 100, 5 * kSecond);
-        ASSERT_TRUE(tag && *tag >> 24 == 0xab && taken.insert(*tag).second) << i;
+        const std::optional<EchoKey> key = tags.Take(i * kSecond / 100, 5 * kSecond);
+        ASSERT_TRUE(key && key->identifier >> 8 == 0xab && taken.insert(key->Packed()).second)
+            << i;
     }
     const std::int64_t restEnds = 5 * kSecond + TagSpace::kRestNs;
     EXPECT_FALSE(tags.Take(6 * kSecond, 11 * kSecond));
     EXPECT_FALSE(tags.Take(restEnds - 1, restEnds + 5 * kSecond));
-    EXPECT_EQ(tags.Take(restEnds, restEnds + 5 * kSecond).value_or(0) >> 16, 0xab07u)
+    EXPECT_EQ(tags.Take(restEnds, restEnds + 5 * kSecond).value_or(EchoKey {}).identifier, 0xab07u)
         << "the first block, come round";
 }
 

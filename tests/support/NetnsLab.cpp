@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -27,6 +28,8 @@ namespace {
 
 constexpr const char* kPrefix = "kvp-";
 constexpr const char* kNamespaceDir = "/run/netns/";
+// The host side's link address, known in advance for permanent neighbours.
+constexpr const char* kHostLinkAddress = "02:00:c6:12:00:02";
 
 std::vector<char*> Argv(std::vector<std::string>& args)
 {
@@ -172,7 +175,7 @@ std::string NetnsLab::Start(
 {
     RemoveStaleNamespaces();
     const std::string pid = std::to_string(getpid());
-    const std::string proberLink = "kvp" + pid + "p";
+    proberLink = "kvp" + pid + "p";
     const std::string hostLink = "kvp" + pid + "h";
     if (std::string error = Ip({"netns", "add", kPrefix + pid + "-prober"}); !error.empty())
         return error;
@@ -185,13 +188,15 @@ std::string NetnsLab::Start(
         {"-n", prober, "link", "set", "lo", "up"},
         {"-n", host, "link", "set", "lo", "up"},
         {"link", "add", proberLink, "netns", prober, "type", "veth", "peer", "name", hostLink,
-            "netns", host},
+            "address", kHostLinkAddress, "netns", host},
         {"-n", prober, "addr", "add", "198.18.0.1/24", "dev", proberLink},
         {"-n", host, "addr", "add", "198.18.0.2/24", "dev", hostLink},
     };
+    addresses = {"198.18.0.2"};
     for (const std::string& entry : hosts) {
         const std::string address = entry.substr(0, entry.find('='));
         steps.push_back({"-n", host, "addr", "add", address + "/32", "dev", hostLink});
+        addresses.push_back(address);
     }
     steps.push_back({"-n", prober, "link", "set", proberLink, "up"});
     steps.push_back({"-n", host, "link", "set", hostLink, "up"});
@@ -275,6 +280,28 @@ std::vector<NetnsLab::Hold> NetnsLab::HeldAnswers(const std::string& address)
         unreadReports.erase(0, end + 1);
     }
     return holds;
+}
+
+std::string NetnsLab::SetProberQueue(const std::string& discipline)
+{
+    if (discipline.empty())
+        return Run({"tc", "-n", prober, "qdisc", "del", "dev", proberLink, "root"}) == 0
+            ? ""
+            : "cannot remove the prober's queue";
+    for (const std::string& address : addresses) {
+        if (std::string error = Ip({"-n", prober, "neigh", "replace", address, "lladdr",
+                kHostLinkAddress, "dev", proberLink, "nud", "permanent"});
+            !error.empty())
+            return error;
+    }
+    std::vector<std::string> command {
+        "tc", "-n", prober, "qdisc", "replace", "dev", proberLink, "root"};
+    for (std::size_t at = 0, end; at < discipline.size(); at = end + 1) {
+        end = std::min(discipline.find(' ', at), discipline.size());
+        command.push_back(discipline.substr(at, end - at));
+    }
+    std::string output;
+    return Run(command, &output) == 0 ? "" : "tc qdisc replace " + discipline + " failed: " + output;
 }
 
 bool NetnsLab::EnterProber()

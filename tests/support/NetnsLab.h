@@ -47,12 +47,21 @@ public:
     // group, so that datagram ICMP sockets work there, or closes it.
     bool SetPingGroupRange(bool open);
 
+    // Puts a queueing discipline on the prober's side of the link, in tc's
+    // words ("pfifo limit 0", "tbf rate 1mbit ..."), with every test address
+    // a permanent neighbour there, so that the queue alone decides what
+    // leaves: no address resolution that it could drop as well. Empty: the
+    // link's own again. Returns what went wrong, or an empty string.
+    std::string SetProberQueue(const std::string& discipline);
+
 private:
     std::string StartTestHost(
         const std::vector<std::string>& hosts, int lifetimeSeconds, bool reportHolds);
 
     std::string prober;
     std::string host;
+    std::string proberLink;
+    std::vector<std::string> addresses; // the host side's, 198.18.0.2 first
     int previousNamespace = -1;
     int testHostPid = -1;
     int holdReports = -1;

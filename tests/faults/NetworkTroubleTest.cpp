@@ -1,5 +1,6 @@
-// The real window probing over raw sockets while one of its hosts floods the
-// prober with ICMP that answers none of the probes.
+// The real window probing while the network is in trouble: one of its hosts
+// floods the prober with ICMP that answers none of the probes, or the
+// prober's uplink drops everything it is given to send.
 
 #include "app/MainFrame.h"
 #include "hosts/HostEntry.h"
@@ -65,6 +66,15 @@ std::shared_ptr<const EchoLayer> RecordingEcho(const std::shared_ptr<Results>& r
                     : -1);
             ++results->count;
         });
+}
+
+bool Idle(FrameDriver& f)
+{
+    for (int row = 0; row < f.RowCount(); ++row) {
+        if (reinterpret_cast<HostEntry*>(f->hostList->GetItemData(row))->busy != 0)
+            return false;
+    }
+    return true;
 }
 
 // Waits in the event loop without spinning, so that the process's CPU time
@@ -142,17 +152,10 @@ TEST(HostileTraffic, AFloodOfUnrelatedIcmpChangesNoResultAndCostsLittleCpu)
     // yet shown would be shown after the clock moved on, and its host would
     // not fall due with the others.
     const int perRound = f.RowCount();
-    auto idle = [&] {
-        for (int row = 0; row < f.RowCount(); ++row) {
-            if (reinterpret_cast<HostEntry*>(f->hostList->GetItemData(row))->busy != 0)
-                return false;
-        }
-        return true;
-    };
     auto round = [&](int n) {
         clock.Advance(5001);
-        return WaitIdly(
-            [&] { return results->Count() >= n * perRound && idle(); }, 9000 * KELVORAN_SLOWDOWN);
+        return WaitIdly([&] { return results->Count() >= n * perRound && Idle(f); },
+            9000 * KELVORAN_SLOWDOWN);
     };
     ASSERT_TRUE(round(1));
     ASSERT_EQ(IcmpLibrary::Kind(), IcmpSocketKind::Raw);
@@ -197,3 +200,67 @@ TEST(HostileTraffic, AFloodOfUnrelatedIcmpChangesNoResultAndCostsLittleCpu)
     // 6 %, and a socket per waiting probe, each reading them all, most of one.
     EXPECT_LT(cpuShare, 0.025 * KELVORAN_SLOWDOWN);
 }
+
+class DroppingUplink : public testing::TestWithParam<IcmpSocketKind>
+{ };
+
+// The queue of the prober's uplink drops every request (a saturated link, a
+// shaper), and the program is idle meanwhile, on both socket kinds. A
+// datagram socket is told of the drop: each probe tries again a few times
+// and then shows N/A with the reason. A raw socket is told the request went
+// out, and its probe times out.
+TEST_P(DroppingUplink, EveryHostShowsWhyItIsNotAvailableAndTheProgramStaysIdle)
+{
+    if (const std::string why = NetnsLab::WhyUnavailable(); !why.empty())
+        GTEST_SKIP() << "Namespace tests skipped: " << why;
+    NetnsLab lab;
+    ASSERT_EQ(lab.Start({"198.18.0.10=echo", "198.18.0.11=echo", "198.18.0.12=echo",
+                  "198.18.0.13=echo"}),
+        "");
+    ASSERT_TRUE(lab.SetPingGroupRange(GetParam() == IcmpSocketKind::Datagram));
+    ASSERT_EQ(lab.SetProberQueue("pfifo limit 0"), "");
+    ASSERT_TRUE(lab.EnterProber());
+    TempDir dir;
+    dir.write("kelvoran.ini", "[Lab]\n198.18.0.10\n198.18.0.11\n198.18.0.12\n198.18.0.13\n");
+
+    TestClock clock(1000);
+    CMainFrame::Services services;
+    services.tick = clock.Source();
+    services.echo = IcmpLibrary::MakeEcho(GetParam());
+    FrameDriver f(services);
+    f.ChooseGroup("Lab");
+    ASSERT_EQ(f.RowCount(), 4);
+    auto shown = [&] {
+        for (int row = 0; row < f.RowCount(); ++row) {
+            if (f.Text(row, 2).empty())
+                return false;
+        }
+        return Idle(f);
+    };
+    const double cpuBefore = CpuSeconds();
+    const auto wallBefore = Clock::now();
+    for (int round = 0; round < 2; ++round) {
+        clock.Advance(5001);
+        ASSERT_TRUE(WaitIdly([&] { return !Idle(f); }, 2000)) << "round " << round << " began";
+        ASSERT_TRUE(WaitIdly(shown, 9000 * KELVORAN_SLOWDOWN)) << "round " << round;
+    }
+    const double wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
+    const double cpuShare = (CpuSeconds() - cpuBefore) / wall;
+    std::printf("two rounds behind a dropping queue: %.1f s, %.2f%% of a core\n", wall,
+        100 * cpuShare);
+    const std::string reason = GetParam() == IcmpSocketKind::Datagram
+        ? "Could not send: the network's send queue is full"
+        : "Request timed out";
+    for (int row = 0; row < f.RowCount(); ++row) {
+        SCOPED_TRACE(f.Text(row, 1));
+        EXPECT_EQ(f.Text(row, 2), "N/A");
+        EXPECT_EQ(f.ToolTip(row).rfind(reason, 0), 0u) << f.ToolTip(row);
+    }
+    EXPECT_LT(cpuShare, 0.02 * KELVORAN_SLOWDOWN);
+}
+
+INSTANTIATE_TEST_SUITE_P(SocketKinds, DroppingUplink,
+    testing::Values(IcmpSocketKind::Datagram, IcmpSocketKind::Raw),
+    [](const testing::TestParamInfo<IcmpSocketKind>& info) {
+        return info.param == IcmpSocketKind::Datagram ? "Datagram" : "Raw";
+    });
