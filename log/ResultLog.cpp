@@ -97,8 +97,8 @@ ResultLog::~ResultLog()
 {
     Flush();
     // The part of a cut line stays as it is; the lock goes with the file.
-    if (cut_)
-        ::close(cut_->fd);
+    for (const auto& [file, cut] : cutLines_)
+        ::close(cut.fd);
 }
 
 void ResultLog::WriteResultLog(std::string_view name, std::int32_t result)
@@ -117,13 +117,13 @@ void ResultLog::WriteResultLog(std::string_view name, std::int32_t result)
 
 bool ResultLog::Flush()
 {
-    FinishCutLine();
+    FinishCutLines();
     std::vector<std::string> files;
     for (const auto& [file, count] : queuedPerFile_)
         files.push_back(file);
     for (const std::string& file : files)
         WriteFile(file);
-    return queue_.empty() && !cut_;
+    return queue_.empty() && cutLines_.empty();
 }
 
 std::string ResultLog::Bytes(const Line& line)
@@ -138,7 +138,7 @@ std::string ResultLog::Bytes(const Line& line)
 bool ResultLog::WriteFile(const std::string& file)
 {
     // The file's lines follow the rest of its cut line.
-    if (cut_ && cut_->file == file)
+    if (cutLines_.contains(file))
         return false;
     // Open before collecting the lines: while a file stays unwritable, every
     // new result tries it again, and the queue may be long.
@@ -188,19 +188,21 @@ void ResultLog::KeepCutLine(const std::string& file, int fd, std::size_t written
         ::close(fd);
         return;
     }
-    cut_ = CutLine {file, fd, std::move(rest)};
+    cutLines_.emplace(file, CutLine {fd, std::move(rest)});
 }
 
-bool ResultLog::FinishCutLine()
+void ResultLog::FinishCutLines()
 {
-    if (!cut_)
-        return true;
-    cut_->rest.erase(0, WriteSome(cut_->fd, cut_->rest));
-    if (!cut_->rest.empty())
-        return false;
-    ::close(cut_->fd);
-    cut_.reset();
-    return true;
+    for (auto it = cutLines_.begin(); it != cutLines_.end();) {
+        CutLine& cut = it->second;
+        cut.rest.erase(0, WriteSome(cut.fd, cut.rest));
+        if (!cut.rest.empty()) {
+            ++it;
+            continue;
+        }
+        ::close(cut.fd);
+        it = cutLines_.erase(it);
+    }
 }
 
 void ResultLog::DropOldest()

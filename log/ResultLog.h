@@ -8,7 +8,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -63,7 +62,7 @@ public:
     bool Flush();
 
     // The lines that wait, a cut line whose rest waits included.
-    std::size_t QueuedLines() const { return queue_.size() + (cut_ ? 1 : 0); }
+    std::size_t QueuedLines() const { return queue_.size() + cutLines_.size(); }
 
 private:
     struct Line
@@ -79,7 +78,6 @@ private:
     // behind the part, until the rest of the line is written.
     struct CutLine
     {
-        std::string file;
         int fd = -1;
         std::string rest;
     };
@@ -87,7 +85,7 @@ private:
     // The line as it goes into the file, the note on dropped lines included.
     static std::string Bytes(const Line& line);
     bool WriteFile(const std::string& file);
-    bool FinishCutLine();
+    void FinishCutLines();
     void KeepCutLine(const std::string& file, int fd, std::size_t written);
     void DropOldest();
 
@@ -97,5 +95,6 @@ private:
     FileLocker lock_;
     std::deque<Line> queue_;
     std::map<std::string, std::size_t> queuedPerFile_;
-    std::optional<CutLine> cut_;
+    // At most one per file: the file's next lines wait behind it.
+    std::map<std::string, CutLine> cutLines_;
 };

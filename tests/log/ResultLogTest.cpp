@@ -11,8 +11,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -347,6 +349,100 @@ TEST_F(ResultLogFile, ALineCutForGoodIsFinishedBeforeAnotherWriterAppends)
     EXPECT_EQ(
         In(kDay1), first + Line("09:05:04", "198.18.0.2", 3) + Line("09:05:04", "198.18.0.9", 1));
 }
+
+// The descriptors this process has open.
+std::size_t OpenDescriptors()
+{
+    const fs::directory_iterator all("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(fs::begin(all), fs::end(all)));
+}
+
+// While it lives, nobody (root included) can cut the file shorter.
+class AppendOnlyFile
+{
+public:
+    explicit AppendOnlyFile(std::string path)
+        : path_(std::move(path))
+        , on_(SetInodeFlag(path_, FS_APPEND_FL, true))
+    { }
+    ~AppendOnlyFile()
+    {
+        if (on_)
+            SetInodeFlag(path_, FS_APPEND_FL, false);
+    }
+    bool on() const { return on_; }
+
+private:
+    std::string path_;
+    bool on_;
+};
+
+// Near midnight a line of each day can be cut short at once. Where the parts
+// cannot be cut off again (an append-only file under the lock, or no lock at
+// all), each file keeps its own cut line until its rest is written.
+struct TwoDaysCutRow
+{
+    const char* name;
+    bool locks; // locked with flock and append-only, or on a file system without locks
+    bool roomComesBack; // or the log is closed while both cut lines wait
+};
+
+void PrintTo(const TwoDaysCutRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+class TwoDaysCut : public ResultLogFile, public testing::WithParamInterface<TwoDaysCutRow>
+{ };
+
+TEST_P(TwoDaysCut, EachFileFinishesItsOwnCutLineAndEveryFileIsReleased)
+{
+    const TwoDaysCutRow& row = GetParam();
+    if (row.locks && geteuid() != 0)
+        GTEST_SKIP() << "needs root to make the files append-only";
+    std::deque<AppendOnlyFile> appendOnly;
+    for (const char* file : {kDay1, kDay2}) {
+        dir_.write(file, "");
+        if (row.locks && !appendOnly.emplace_back(dir_.file(file)).on())
+            GTEST_SKIP() << "the file system of " << dir_.path() << " has no append-only attribute";
+    }
+    const std::size_t descriptors = OpenDescriptors();
+    {
+        ResultLog log(
+            dir_.path(), [this] { return now_; }, ResultLog::kMaxQueuedLines,
+            [&row](int fd) { return row.locks ? TryLockFile(fd) : FileLock::Unsupported; });
+        now_ = Utc(2009, 12, 31, 23, 59, 59);
+        {
+            const FileSizeLimit limit(10); // each file takes 10 bytes of its line
+            ASSERT_TRUE(limit.active());
+            log.WriteResultLog("a", 1);
+            ++now_;
+            log.WriteResultLog("b", 2);
+            EXPECT_EQ(log.QueuedLines(), 2u);
+        }
+        if (row.roomComesBack) {
+            ++now_;
+            log.WriteResultLog("c", 3);
+            now_ = Utc(2009, 12, 31, 23, 59, 59);
+            log.WriteResultLog("late", 4);
+            EXPECT_EQ(log.QueuedLines(), 0u);
+            EXPECT_EQ(In(kDay1), Line("23:59:59", "a", 1) + Line("23:59:59", "late", 4));
+            EXPECT_EQ(In(kDay2), Line("00:00:00", "b", 2) + Line("00:00:01", "c", 3));
+        }
+    }
+    EXPECT_EQ(OpenDescriptors(), descriptors) << "a log file is still open (and locked)";
+}
+
+// clang-format off
+const TwoDaysCutRow kTwoDaysCutRows[] = {
+    {"LockedAppendOnlyFilesGetTheirRoomBack", true, true},
+    {"FilesWithoutLocksGetTheirRoomBack", false, true},
+    {"LogClosedWhileBothWaitWithoutLocks", false, false},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Midnight, TwoDaysCut, testing::ValuesIn(kTwoDaysCutRows),
+    [](const testing::TestParamInfo<TwoDaysCutRow>& info) { return std::string(info.param.name); });
 
 // A tmpfs of its own, mounted for one test and detached afterwards.
 class SmallFileSystem
