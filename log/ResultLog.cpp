@@ -1,5 +1,6 @@
 #include "log/ResultLog.h"
 
+#include "files/RegularFile.h"
 #include "log/ResultLogLine.h"
 
 #include <algorithm>
@@ -22,19 +23,13 @@ struct AppendFile
 };
 
 // Opens the file for appending, locked where the file system has locks. Only
-// a regular file is taken. O_NONBLOCK keeps a named pipe without a reader
-// from holding the open; O_NOCTTY keeps a terminal in the file's place from
-// becoming the program's.
+// a regular file is taken.
 AppendFile OpenForAppend(const std::string& path, const FileLocker& lock)
 {
-    const int fd = ::open(
-        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+    const int fd = OpenRegularFile(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         return {};
-    struct stat st
-    { };
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    const FileLock locked = regular ? lock(fd) : FileLock::Busy;
+    const FileLock locked = lock(fd);
     if (locked == FileLock::Busy) {
         ::close(fd);
         return {};
@@ -75,8 +70,7 @@ std::size_t AppendWhole(const AppendFile& file, std::string_view bytes)
     // part alone, as it has when every writer takes the lock.
     struct stat after
     { };
-    if (::fstat(file.fd, &after) == 0
-        && after.st_size == before.st_size + static_cast<off_t>(done)
+    if (::fstat(file.fd, &after) == 0 && after.st_size == before.st_size + static_cast<off_t>(done)
         && ::ftruncate(file.fd, before.st_size) == 0)
         return 0;
     return done;
