@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -359,33 +358,12 @@ std::size_t OpenDescriptors()
     return static_cast<std::size_t>(std::distance(fs::begin(all), fs::end(all)));
 }
 
-// While it lives, nobody (root included) can cut the file shorter.
-class AppendOnlyFile
-{
-public:
-    explicit AppendOnlyFile(std::string path)
-        : path_(std::move(path))
-        , on_(SetInodeFlag(path_, FS_APPEND_FL, true))
-    { }
-    ~AppendOnlyFile()
-    {
-        if (on_)
-            SetInodeFlag(path_, FS_APPEND_FL, false);
-    }
-    bool on() const { return on_; }
-
-private:
-    std::string path_;
-    bool on_;
-};
-
-// Near midnight a line of each day can be cut short at once. Where the parts
-// cannot be cut off again (an append-only file under the lock, or no lock at
-// all), each file keeps its own cut line until its rest is written.
+// Near midnight a line of each day can be cut short at once. Without locks
+// neither part is cut off again: each file keeps its own cut line, open until
+// its rest is written or the log is closed.
 struct TwoDaysCutRow
 {
     const char* name;
-    bool locks; // locked with flock and append-only, or on a file system without locks
     bool roomComesBack; // or the log is closed while both cut lines wait
 };
 
@@ -397,22 +375,13 @@ void PrintTo(const TwoDaysCutRow& row, std::ostream* os)
 class TwoDaysCut : public ResultLogFile, public testing::WithParamInterface<TwoDaysCutRow>
 { };
 
-TEST_P(TwoDaysCut, EachFileFinishesItsOwnCutLineAndEveryFileIsReleased)
+TEST_P(TwoDaysCut, EachFileFinishesItsOwnCutLineAndEveryFileIsClosed)
 {
-    const TwoDaysCutRow& row = GetParam();
-    if (row.locks && geteuid() != 0)
-        GTEST_SKIP() << "needs root to make the files append-only";
-    std::deque<AppendOnlyFile> appendOnly;
-    for (const char* file : {kDay1, kDay2}) {
-        dir_.write(file, "");
-        if (row.locks && !appendOnly.emplace_back(dir_.file(file)).on())
-            GTEST_SKIP() << "the file system of " << dir_.path() << " has no append-only attribute";
-    }
     const std::size_t descriptors = OpenDescriptors();
     {
         ResultLog log(
             dir_.path(), [this] { return now_; }, ResultLog::kMaxQueuedLines,
-            [&row](int fd) { return row.locks ? TryLockFile(fd) : FileLock::Unsupported; });
+            [](int) { return FileLock::Unsupported; });
         now_ = Utc(2009, 12, 31, 23, 59, 59);
         {
             const FileSizeLimit limit(10); // each file takes 10 bytes of its line
@@ -422,7 +391,7 @@ TEST_P(TwoDaysCut, EachFileFinishesItsOwnCutLineAndEveryFileIsReleased)
             log.WriteResultLog("b", 2);
             EXPECT_EQ(log.QueuedLines(), 2u);
         }
-        if (row.roomComesBack) {
+        if (GetParam().roomComesBack) {
             ++now_;
             log.WriteResultLog("c", 3);
             now_ = Utc(2009, 12, 31, 23, 59, 59);
@@ -432,16 +401,13 @@ TEST_P(TwoDaysCut, EachFileFinishesItsOwnCutLineAndEveryFileIsReleased)
             EXPECT_EQ(In(kDay2), Line("00:00:00", "b", 2) + Line("00:00:01", "c", 3));
         }
     }
-    EXPECT_EQ(OpenDescriptors(), descriptors) << "a log file is still open (and locked)";
+    EXPECT_EQ(OpenDescriptors(), descriptors) << "a log file is still open";
 }
 
-// clang-format off
 const TwoDaysCutRow kTwoDaysCutRows[] = {
-    {"LockedAppendOnlyFilesGetTheirRoomBack", true, true},
-    {"FilesWithoutLocksGetTheirRoomBack", false, true},
-    {"LogClosedWhileBothWaitWithoutLocks", false, false},
+    {"RoomComesBack", true},
+    {"LogClosedWhileBothWait", false},
 };
-// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Midnight, TwoDaysCut, testing::ValuesIn(kTwoDaysCutRows),
     [](const testing::TestParamInfo<TwoDaysCutRow>& info) { return std::string(info.param.name); });
