@@ -1,9 +1,9 @@
 #include "hosts/GroupFile.h"
 
+#include "files/RegularFile.h"
 #include "hosts/MbTokenizer.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -22,17 +22,10 @@ FilePtr OpenGroupFile(const char* path)
     // Only a regular file is read. Here a folder opens for reading (and reads
     // as nothing), a named pipe keeps the window waiting for a writer, and a
     // device may never end: each of them counts as a group file that cannot
-    // be opened. Not waiting in the open is what lets the pipe be seen.
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // be opened.
+    const int fd = OpenRegularFile(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    struct stat st
-    { };
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)
-        || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return nullptr;
-    }
     FilePtr file(::fdopen(fd, "r"));
     if (!file)
         ::close(fd);

@@ -1,5 +1,6 @@
 #include "log/ResultLog.h"
 
+#include "files/RegularFile.h"
 #include "log/ResultLogLine.h"
 
 #include <algorithm>
@@ -13,23 +14,27 @@
 
 namespace {
 
-// Opens the file for appending, locked against the other writers where the
-// file system has locks, or gives -1. Only a regular file is taken. O_NONBLOCK
-// keeps a named pipe without a reader from holding the open; O_NOCTTY keeps a
-// terminal in the file's place from becoming the program's.
-int OpenForAppend(const std::string& path, const FileLocker& lock)
+// A log file open for appending (fd -1: it cannot be written now), and
+// whether it is locked against the other writers.
+struct AppendFile
 {
-    const int fd = ::open(
-        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+    int fd = -1;
+    bool locked = false;
+};
+
+// Opens the file for appending, locked where the file system has locks. Only
+// a regular file is taken.
+AppendFile OpenForAppend(const std::string& path, const FileLocker& lock)
+{
+    const int fd = OpenRegularFile(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
-        return -1;
-    struct stat st
-    { };
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || lock(fd) == FileLock::Busy) {
+        return {};
+    const FileLock locked = lock(fd);
+    if (locked == FileLock::Busy) {
         ::close(fd);
-        return -1;
+        return {};
     }
-    return fd;
+    return {fd, locked == FileLock::Held};
 }
 
 // As much of bytes as the file takes now; how much that was.
@@ -47,26 +52,26 @@ std::size_t WriteSome(int fd, std::string_view bytes)
     return done;
 }
 
-// Appends bytes whole, or not at all: a full disk can take part of a write,
-// and that part is cut off again, so that the lines can be written whole
-// later. Returns how many bytes stay in the file, which is part of them only
-// where the cut failed or was not made.
-std::size_t AppendWhole(int fd, std::string_view bytes)
+// Appends bytes whole where it can: a full disk can take part of a write, and
+// under the lock that part is cut off again, so that the lines can be written
+// whole later. Without a lock the part stays: another writer may append a line
+// between any look at the file's size and the cut, and the cut would take that
+// line too. Returns how many bytes stay in the file.
+std::size_t AppendWhole(const AppendFile& file, std::string_view bytes)
 {
     struct stat before
     { };
-    if (::fstat(fd, &before) != 0)
+    if (file.locked && ::fstat(file.fd, &before) != 0)
         return 0;
-    const std::size_t done = WriteSome(fd, bytes);
-    if (done == 0 || done == bytes.size())
+    const std::size_t done = WriteSome(file.fd, bytes);
+    if (!file.locked || done == 0 || done == bytes.size())
         return done;
     // Only this write's own bytes are cut: the file must have grown by the
-    // part alone. Under the lock it always has; without one another writer
-    // may have appended meanwhile, and then the part stays.
+    // part alone, as it has when every writer takes the lock.
     struct stat after
     { };
-    if (::fstat(fd, &after) == 0 && after.st_size == before.st_size + static_cast<off_t>(done)
-        && ::ftruncate(fd, before.st_size) == 0)
+    if (::fstat(file.fd, &after) == 0 && after.st_size == before.st_size + static_cast<off_t>(done)
+        && ::ftruncate(file.fd, before.st_size) == 0)
         return 0;
     return done;
 }
@@ -97,8 +102,8 @@ ResultLog::~ResultLog()
 {
     Flush();
     // The part of a cut line stays as it is; the lock goes with the file.
-    if (cut_)
-        ::close(cut_->fd);
+    for (const auto& [file, cut] : cutLines_)
+        ::close(cut.fd);
 }
 
 void ResultLog::WriteResultLog(std::string_view name, std::int32_t result)
@@ -117,13 +122,13 @@ void ResultLog::WriteResultLog(std::string_view name, std::int32_t result)
 
 bool ResultLog::Flush()
 {
-    FinishCutLine();
+    FinishCutLines();
     std::vector<std::string> files;
     for (const auto& [file, count] : queuedPerFile_)
         files.push_back(file);
     for (const std::string& file : files)
         WriteFile(file);
-    return queue_.empty() && !cut_;
+    return queue_.empty() && cutLines_.empty();
 }
 
 std::string ResultLog::Bytes(const Line& line)
@@ -138,30 +143,30 @@ std::string ResultLog::Bytes(const Line& line)
 bool ResultLog::WriteFile(const std::string& file)
 {
     // The file's lines follow the rest of its cut line.
-    if (cut_ && cut_->file == file)
+    if (cutLines_.contains(file))
         return false;
     // Open before collecting the lines: while a file stays unwritable, every
     // new result tries it again, and the queue may be long.
-    const int fd = OpenForAppend(directory_ + "/" + file, lock_);
-    if (fd < 0)
+    const AppendFile opened = OpenForAppend(directory_ + "/" + file, lock_);
+    if (opened.fd < 0)
         return false;
     std::string bytes;
     for (const Line& line : queue_) {
         if (line.file == file)
             bytes += Bytes(line);
     }
-    const std::size_t written = AppendWhole(fd, bytes);
+    const std::size_t written = AppendWhole(opened, bytes);
     if (written == bytes.size()) {
-        ::close(fd);
+        ::close(opened.fd);
         std::erase_if(queue_, [&file](const Line& line) { return line.file == file; });
         queuedPerFile_.erase(file);
         return true;
     }
     if (written == 0) {
-        ::close(fd);
+        ::close(opened.fd);
         return false;
     }
-    KeepCutLine(file, fd, written);
+    KeepCutLine(file, opened.fd, written);
     return false;
 }
 
@@ -188,19 +193,21 @@ void ResultLog::KeepCutLine(const std::string& file, int fd, std::size_t written
         ::close(fd);
         return;
     }
-    cut_ = CutLine {file, fd, std::move(rest)};
+    cutLines_.emplace(file, CutLine {fd, std::move(rest)});
 }
 
-bool ResultLog::FinishCutLine()
+void ResultLog::FinishCutLines()
 {
-    if (!cut_)
-        return true;
-    cut_->rest.erase(0, WriteSome(cut_->fd, cut_->rest));
-    if (!cut_->rest.empty())
-        return false;
-    ::close(cut_->fd);
-    cut_.reset();
-    return true;
+    for (auto it = cutLines_.begin(); it != cutLines_.end();) {
+        CutLine& cut = it->second;
+        cut.rest.erase(0, WriteSome(cut.fd, cut.rest));
+        if (!cut.rest.empty()) {
+            ++it;
+            continue;
+        }
+        ::close(cut.fd);
+        it = cutLines_.erase(it);
+    }
 }
 
 void ResultLog::DropOldest()

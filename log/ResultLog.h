@@ -8,7 +8,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,14 +21,27 @@
 // written: a pipe would hold the window until a reader came or read on, and a
 // device would swallow the lines.
 //
-// Several logs, in one process or in several, may append to the same file: each
-// append, and the repair of a write the disk cut short, happens under an
-// exclusive advisory lock (flock) on the file, so that lines are neither cut
-// nor mixed nor lost. A lock held by another writer is not waited for. A file
-// system that refuses locks altogether (NFS without its lock service, some
-// FUSE file systems) is appended to without one: each append is still one
-// write, but the writers' lines may mix there, and the part of a cut write is
-// cut off only when no other writer appended behind it.
+// Several logs, in one process or in several, may append to the same file.
+// Each append happens under an exclusive advisory lock (flock) on the file; a
+// lock held by another writer is not waited for. Under the lock the part of a
+// write that a full disk cut short is cut off again, and the lines are written
+// whole later; where the part cannot be cut off (an append-only file), the
+// file stays open and locked until the rest of the line follows it. So lines
+// are neither cut nor mixed nor lost.
+//
+// A file system that refuses locks altogether (NFS without its lock service,
+// some FUSE file systems) is appended to without one. Each append is still one
+// write, and nothing is ever cut off there, since another writer may have
+// appended behind the part: the part stays, and the rest of the line follows
+// as soon as the file takes it, before this log's next line for that file.
+// The log itself removes no line there, but the writers' lines may mix:
+// another writer's line may come between a part and its rest, and over NFS,
+// where an append is not one step for writers on different machines, lines
+// may even overwrite each other.
+//
+// At most one cut line per file waits for its rest; every file is closed (and
+// its lock released) once its rest is written, and all of them when the log is
+// destroyed. A rest that cannot be written even then is lost, its part stays.
 //
 // A line whose file cannot be opened or written at that moment (read-only or
 // missing directory, full disk, a directory in the file's place, another
@@ -63,7 +75,7 @@ public:
     bool Flush();
 
     // The lines that wait, a cut line whose rest waits included.
-    std::size_t QueuedLines() const { return queue_.size() + (cut_ ? 1 : 0); }
+    std::size_t QueuedLines() const { return queue_.size() + cutLines_.size(); }
 
 private:
     struct Line
@@ -74,12 +86,11 @@ private:
         std::tm localTime {};
     };
 
-    // A write cut short whose part could not be cut off again: the file stays
-    // open and locked (where it can be), so that no other writer appends
-    // behind the part, until the rest of the line is written.
+    // A write cut short whose part stays in the file: the file stays open, and
+    // locked where it can be, so that no other writer appends behind the part,
+    // until the rest of the line is written.
     struct CutLine
     {
-        std::string file;
         int fd = -1;
         std::string rest;
     };
@@ -87,7 +98,7 @@ private:
     // The line as it goes into the file, the note on dropped lines included.
     static std::string Bytes(const Line& line);
     bool WriteFile(const std::string& file);
-    bool FinishCutLine();
+    void FinishCutLines();
     void KeepCutLine(const std::string& file, int fd, std::size_t written);
     void DropOldest();
 
@@ -97,5 +108,6 @@ private:
     FileLocker lock_;
     std::deque<Line> queue_;
     std::map<std::string, std::size_t> queuedPerFile_;
-    std::optional<CutLine> cut_;
+    // At most one per file: the file's next lines wait behind it.
+    std::map<std::string, CutLine> cutLines_;
 };

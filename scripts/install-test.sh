@@ -3,9 +3,10 @@
 # what a user gets: the files, the desktop entry and AppStream data (both
 # validated), the manual page and the Debian package, which lintian (where
 # installed) must find no error in. As root it then installs the package for
-# real and removes it again, and runs the installed program file as a freshly
-# created ordinary user, in a network namespace of its own, on an X virtual
-# framebuffer, driven with key presses as a user would:
+# real and removes it again (waiting up to two minutes each time while another
+# package manager holds dpkg's lock), and runs the installed program file as a
+# freshly created ordinary user, in a network namespace of its own, on an X
+# virtual framebuffer, driven with key presses as a user would:
 #   none      no capability, ping_group_range "1 0": every host N/A and one
 #             line on standard error that names both remedies;
 #   raw       cap_net_raw+p, ping_group_range "1 0", started through the
@@ -46,13 +47,60 @@ program=$prefix/bin/kelvoran
 user=kelvoran-it-$$
 xvfb_pid='' app_pid='' netns='' made_user='' deb_installed=''
 
+# Polls up to $1 seconds (in tenths) for the command to succeed.
+wait_for() {
+  local tenths=$(($1 * 10))
+  shift
+  while ! "$@"; do
+    tenths=$((tenths - 1))
+    [ "$tenths" -gt 0 ] || return 1
+    sleep 0.1
+  done
+}
+
+# dpkg ARGS..., its output appended to $dpkg_log. While another package
+# manager holds dpkg's lock, dpkg says so and does nothing; it is then tried
+# again, for up to two minutes.
+dpkg_log=$work/dpkg.log
+run_dpkg() {
+  local status out said='' deadline=$((SECONDS + 120))
+  while :; do
+    status=0
+    out=$(LC_ALL=C dpkg "$@" 2>&1) || status=$?
+    printf '%s\n' "$out" >>"$dpkg_log"
+    if [ "$status" -eq 0 ] || ! grep -qE 'locked by another process|Another process has locked' <<<"$out"; then
+      return "$status"
+    fi
+    if [ "$SECONDS" -ge "$deadline" ]; then
+      echo "  dpkg $1: another process held dpkg's lock for two minutes"
+      return "$status"
+    fi
+    if [ -z "$said" ]; then
+      echo "  dpkg $1: another process holds dpkg's lock; waiting for it"
+      said=yes
+    fi
+    sleep 1
+  done
+}
+
+# Undoes at exit what the test made. The ERR trap is for the test's own
+# commands; what fails here says itself what it could not undo.
 cleanup() {
+  trap - ERR
   set +e
-  [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  [ -n "$netns" ] && ip netns del "$netns" 2>/dev/null
-  [ -n "$made_user" ] && userdel "$user" 2>/dev/null
-  [ -n "$deb_installed" ] && dpkg --purge kelvoran >/dev/null 2>&1
+  if [ -n "$app_pid" ]; then kill -KILL "$app_pid" 2>/dev/null; fi
+  if [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null; then wait "$xvfb_pid" 2>/dev/null; fi
+  if [ -n "$netns" ] && ! ip netns del "$netns"; then
+    echo "install-test: could not remove the network namespace $netns" >&2
+  fi
+  # userdel refuses while another program holds the user database's lock.
+  if [ -n "$made_user" ] && ! wait_for 10 eval 'userdel "$user" 2>/dev/null'; then
+    echo "install-test: could not remove the user $user" >&2
+  fi
+  if [ -n "$deb_installed" ] && ! run_dpkg --purge kelvoran >&2; then
+    echo "install-test: could not purge the kelvoran package:" >&2
+    tail -n 5 "$dpkg_log" >&2
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -177,15 +225,15 @@ elif dpkg-query -W -f '${Status}' kelvoran 2>/dev/null | grep -q installed || [ 
   skip "a kelvoran package or /usr/bin/kelvoran is there already; not replacing it"
 else
   deb_installed=yes
-  if dpkg -i "$deb" >"$work/dpkg.log" 2>&1; then
+  if run_dpkg -i "$deb"; then
     pass "dpkg installs the package"
     check "postinst gives /usr/bin/kelvoran cap_net_raw+p" \
       test "$(getcap /usr/bin/kelvoran | awk '{ print $2 }')" = "cap_net_raw=p"
   else
-    cat "$work/dpkg.log"
+    cat "$dpkg_log"
     fail "dpkg installs the package"
   fi
-  if dpkg --purge kelvoran >>"$work/dpkg.log" 2>&1 && [ ! -e /usr/bin/kelvoran ]; then
+  if run_dpkg --purge kelvoran && [ ! -e /usr/bin/kelvoran ]; then
     deb_installed=''
     pass "dpkg removes the package and its program"
   else
@@ -194,17 +242,6 @@ else
 fi
 
 # --- The installed program as an ordinary user ------------------------------
-
-# Polls up to $1 seconds (in tenths) for the command to succeed.
-wait_for() {
-  local tenths=$(($1 * 10))
-  shift
-  while ! "$@"; do
-    tenths=$((tenths - 1))
-    [ "$tenths" -gt 0 ] || return 1
-    sleep 0.1
-  done
-}
 
 # Names of the visible top-level windows, one a line.
 window_names() { xdotool search --onlyvisible --name '' getwindowname %@ 2>/dev/null || true; }

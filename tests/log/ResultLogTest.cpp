@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -279,9 +280,10 @@ TEST_F(ResultLogFile, APartlyWrittenLineIsCutOffAndWrittenAgainWhole)
         In(kDay1), first + Line("09:05:04", "198.18.0.2", 3) + Line("09:05:05", "198.18.0.3", 4));
 }
 
-// A file system that refuses locks for good is written without one, and a
-// write cut short there is repaired all the same; only a lock that another
-// writer holds makes lines wait.
+// A file system that refuses locks for good is written without one. A write
+// cut short there is never cut off again (another writer may have appended a
+// line behind it, which the cut would take too): its rest follows it as soon
+// as the file takes it. Only a lock that another writer holds makes lines wait.
 TEST_F(ResultLogFile, WithoutLocksLinesAreWrittenAndOnlyAHeldLockMakesThemWait)
 {
     FileLock answer = FileLock::Unsupported;
@@ -289,6 +291,7 @@ TEST_F(ResultLogFile, WithoutLocksLinesAreWrittenAndOnlyAHeldLockMakesThemWait)
         dir_.path(), [this] { return now_; }, ResultLog::kMaxQueuedLines,
         [&answer](int) { return answer; });
     const std::string first = Line("09:05:03", "198.18.0.1", 12);
+    const std::string second = Line("09:05:04", "198.18.0.2", 3);
     log.WriteResultLog("198.18.0.1", 12);
     {
         const FileSizeLimit limit(first.size() + 10);
@@ -296,16 +299,16 @@ TEST_F(ResultLogFile, WithoutLocksLinesAreWrittenAndOnlyAHeldLockMakesThemWait)
         ++now_;
         log.WriteResultLog("198.18.0.2", 3);
     }
-    EXPECT_EQ(In(kDay1), first);
+    EXPECT_EQ(In(kDay1), first + second.substr(0, 10));
 
     answer = FileLock::Busy;
     ++now_;
     log.WriteResultLog("198.18.0.3", 4);
-    EXPECT_EQ(log.QueuedLines(), 2u);
+    EXPECT_EQ(In(kDay1), first + second);
+    EXPECT_EQ(log.QueuedLines(), 1u);
     answer = FileLock::Held;
     EXPECT_TRUE(log.Flush());
-    EXPECT_EQ(
-        In(kDay1), first + Line("09:05:04", "198.18.0.2", 3) + Line("09:05:05", "198.18.0.3", 4));
+    EXPECT_EQ(In(kDay1), first + second + Line("09:05:05", "198.18.0.3", 4));
 }
 
 TEST_F(ResultLogFile, TheLockCallTellsAnotherWritersLock)
@@ -347,6 +350,67 @@ TEST_F(ResultLogFile, ALineCutForGoodIsFinishedBeforeAnotherWriterAppends)
     EXPECT_EQ(
         In(kDay1), first + Line("09:05:04", "198.18.0.2", 3) + Line("09:05:04", "198.18.0.9", 1));
 }
+
+// The descriptors this process has open.
+std::size_t OpenDescriptors()
+{
+    const fs::directory_iterator all("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(fs::begin(all), fs::end(all)));
+}
+
+// Near midnight a line of each day can be cut short at once. Without locks
+// neither part is cut off again: each file keeps its own cut line, open until
+// its rest is written or the log is closed.
+struct TwoDaysCutRow
+{
+    const char* name;
+    bool roomComesBack; // or the log is closed while both cut lines wait
+};
+
+void PrintTo(const TwoDaysCutRow& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
+class TwoDaysCut : public ResultLogFile, public testing::WithParamInterface<TwoDaysCutRow>
+{ };
+
+TEST_P(TwoDaysCut, EachFileFinishesItsOwnCutLineAndEveryFileIsClosed)
+{
+    const std::size_t descriptors = OpenDescriptors();
+    {
+        ResultLog log(
+            dir_.path(), [this] { return now_; }, ResultLog::kMaxQueuedLines,
+            [](int) { return FileLock::Unsupported; });
+        now_ = Utc(2009, 12, 31, 23, 59, 59);
+        {
+            const FileSizeLimit limit(10); // each file takes 10 bytes of its line
+            ASSERT_TRUE(limit.active());
+            log.WriteResultLog("a", 1);
+            ++now_;
+            log.WriteResultLog("b", 2);
+            EXPECT_EQ(log.QueuedLines(), 2u);
+        }
+        if (GetParam().roomComesBack) {
+            ++now_;
+            log.WriteResultLog("c", 3);
+            now_ = Utc(2009, 12, 31, 23, 59, 59);
+            log.WriteResultLog("late", 4);
+            EXPECT_EQ(log.QueuedLines(), 0u);
+            EXPECT_EQ(In(kDay1), Line("23:59:59", "a", 1) + Line("23:59:59", "late", 4));
+            EXPECT_EQ(In(kDay2), Line("00:00:00", "b", 2) + Line("00:00:01", "c", 3));
+        }
+    }
+    EXPECT_EQ(OpenDescriptors(), descriptors) << "a log file is still open";
+}
+
+const TwoDaysCutRow kTwoDaysCutRows[] = {
+    {"RoomComesBack", true},
+    {"LogClosedWhileBothWait", false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Midnight, TwoDaysCut, testing::ValuesIn(kTwoDaysCutRows),
+    [](const testing::TestParamInfo<TwoDaysCutRow>& info) { return std::string(info.param.name); });
 
 // A tmpfs of its own, mounted for one test and detached afterwards.
 class SmallFileSystem
