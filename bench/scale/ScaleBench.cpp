@@ -21,12 +21,15 @@
 //                 milliseconds a row shows; rtt_median_us, rtt_worst_us to the
 //                 microsecond
 //   rx_drops      answers the kernel dropped from the raw socket's queue
-// Usage: scale_bench HOSTS STEADY_SECONDS
+// Usage: scale_bench HOSTS STEADY_SECONDS [FIRST_ADDRESS]
+// With FIRST_ADDRESS the hosts are the addresses from it up (test hosts of a
+// namespace lab) instead.
 #include "app/HostApp.h"
 #include "app/SocketCheck.h"
 #include "hosts/HostEntry.h"
 #include "icmp/IcmpLibrary.h"
 #include "icmp/IcmpProbe.h"
+#include "icmp/Resolver.h"
 #include "tests/support/FakeEcho.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/ModalDriver.h"
@@ -37,6 +40,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
+
+#include <arpa/inet.h>
 
 #include <array>
 #include <atomic>
@@ -153,12 +158,13 @@ int main(int argc, char** argv)
 {
     const int hosts = argc > 1 ? std::atoi(argv[1]) : 1000;
     const int steadySeconds = argc > 2 ? std::atoi(argv[2]) : 20;
+    const std::uint32_t first = argc > 3 ? ntohl(inet_addr(argv[3])) : 0x7f010000;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     BenchApplication qapp(argc, argv);
     TempDir dir;
     std::string group = "[Scale]\n";
     for (int i = 0; i < hosts; ++i)
-        group += "127.1." + std::to_string(i / 256) + "." + std::to_string(i % 256) + " host "
+        group += DottedAddress(htonl(first + static_cast<std::uint32_t>(i))) + " host "
             + std::to_string(i) + "\n";
     dir.write("kelvoran.ini", group);
 
