@@ -1,5 +1,7 @@
 #include "hosts/HostDetails.h"
 
+#include "tick/TickCount.h"
+
 void NoteResult(HostDetails& details, std::int32_t result, std::uint32_t tick, std::time_t wall)
 {
     const bool answered = result >= 0;
@@ -8,8 +10,7 @@ void NoteResult(HostDetails& details, std::int32_t result, std::uint32_t tick, s
         details.stateSince = wall;
         details.stateAgeMs = 0;
     } else {
-        // Unsigned difference: right across the tick count's wrap.
-        details.stateAgeMs += static_cast<std::uint32_t>(tick - details.lastTick);
+        details.stateAgeMs += TicksSince(tick, details.lastTick);
     }
     details.lastTick = tick;
     ++details.probes;

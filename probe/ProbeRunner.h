@@ -1,7 +1,7 @@
 #pragma once
 
-#include "probe/TickCount.h"
 #include "probe/WorkerThread.h"
+#include "tick/TickCount.h"
 
 #include <cstdint>
 #include <functional>

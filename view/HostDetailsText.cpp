@@ -4,6 +4,7 @@
 #include "hosts/ResultValue.h"
 #include "icmp/IcmpStatus.h"
 #include "icmp/Resolver.h"
+#include "tick/TickCount.h"
 
 #include <cmath>
 #include <cstdio>
@@ -133,7 +134,7 @@ std::string HostDetailsText(const HostEntry& entry, std::uint32_t tick, std::tim
     std::string text = ProbeOutcomeText(entry.result, d.status, d.source, d.roundTripUs);
     if (d.probes == 0)
         return text;
-    const std::uint64_t age = d.stateAgeMs + static_cast<std::uint32_t>(tick - d.lastTick);
+    const std::uint64_t age = d.stateAgeMs + TicksSince(tick, d.lastTick);
     const std::string state = d.answering ? "Answering" : ResultText(kResultNoReply);
     text += "\n" + state + " since " + TimeOfDay(d.stateSince, wall) + " (" + Duration(age) + ")";
     // Loss in tenths, cut rather than rounded, so that it reads 100% only
