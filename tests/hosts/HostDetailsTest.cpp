@@ -6,11 +6,13 @@
 #include "hosts/GroupLoad.h"
 #include "hosts/HostEntry.h"
 #include "hosts/HostTable.h"
+#include "icmp/IcmpProbe.h"
 #include "icmp/IcmpStatus.h"
 #include "view/HostDetailsText.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -208,12 +210,12 @@ TEST(HostDetails, FiguresAndLatestResultsSinceTheGroupWasLoaded)
                 Load(hostRows, table, tick);
                 continue;
             }
-            HostEntry& entry = *hostRows.entries.at(0);
-            entry.result = step.result;
-            entry.details.status = step.status;
-            entry.details.source = step.source;
-            entry.details.roundTripUs = step.roundTripUs;
-            NoteResult(entry.details, step.result, tick, wall);
+            ProbeOutcome outcome;
+            outcome.status = step.status;
+            outcome.source = step.source;
+            outcome.reply.roundTripTime = static_cast<std::uint32_t>(std::max(step.result, 0));
+            outcome.reply.roundTripUs = step.roundTripUs;
+            BookResult(*hostRows.entries.at(0), outcome, tick, wall);
         }
         tick += row.nowAfterMs;
         wall += row.nowAfterMs / 1000;
