@@ -12,7 +12,7 @@
 #include "res/DialogUnits.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceTables.h"
-#include "res/WidgetText.h"
+#include "text/WidgetText.h"
 #include "view/HostListCtrl.h"
 
 #include <QAction>

@@ -2,7 +2,7 @@
 
 #include "hosts/HostEntry.h"
 #include "hosts/ResultValue.h"
-#include "res/WidgetText.h"
+#include "text/WidgetText.h"
 #include "view/CompareHostEntries.h"
 #include "view/HostDetailsText.h"
 #include "view/HostToolTip.h"

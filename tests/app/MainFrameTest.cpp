@@ -2,7 +2,7 @@
 #include "app/HostApp.h"
 #include "hosts/HostEntry.h"
 #include "res/ResourceIds.h"
-#include "res/WidgetText.h"
+#include "res/ResourceText.h"
 #include "tests/support/FrameDriver.h"
 #include "tests/support/LocaleSwitch.h"
 #include "tests/support/ModalDriver.h"

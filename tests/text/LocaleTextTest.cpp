@@ -1,4 +1,4 @@
-#include "res/LocaleText.h"
+#include "text/LocaleText.h"
 #include "tests/support/LocaleSwitch.h"
 
 #include <gtest/gtest.h>
