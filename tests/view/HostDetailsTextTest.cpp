@@ -97,7 +97,7 @@ TEST(HostDetailsText, FiguresSinceTheGroupWasLoaded)
             "Last answer: 09:41:17"},
         {"round the ring", 1000, Times(5, TimedOut()) + Times(120, Answer(50)), 3000,
             "Answered in 0.050 ms\n"
-            "Answering since 09:42:02 (9 min)\n"
+            "Answering since 09:42:02 (9 min 58 s)\n"
             "Probes sent: 125, answered: 120, loss: 4%\n"
             "Round trip min/avg/max/mdev 0.050/0.050/0.050/0.000 ms\n"
             "Last answer: 09:51:57"},
@@ -114,6 +114,37 @@ TEST(HostDetailsText, FiguresSinceTheGroupWasLoaded)
             "Probes sent: 1, answered: 0, loss: 100%\n"
             "No answer since the group was loaded"},
         {"nothing since the new load", 1000, {Answer(7000), kReload}, 3000, "Not probed yet"},
+        // How long a state holds, to its two largest units.
+        {"under a minute: seconds", 1000, {TimedOut()}, 45000,
+            "Request timed out\n"
+            "N/A since 09:41:17 (45 s)\n"
+            "Probes sent: 1, answered: 0, loss: 100%\n"
+            "No answer since the group was loaded"},
+        {"minutes and seconds", 1000, {TimedOut()}, 250000,
+            "Request timed out\n"
+            "N/A since 09:41:17 (4 min 10 s)\n"
+            "Probes sent: 1, answered: 0, loss: 100%\n"
+            "No answer since the group was loaded"},
+        {"whole minutes leave the seconds out", 1000, {TimedOut()}, 180000,
+            "Request timed out\n"
+            "N/A since 09:41:17 (3 min)\n"
+            "Probes sent: 1, answered: 0, loss: 100%\n"
+            "No answer since the group was loaded"},
+        {"a second short of an hour", 1000, {TimedOut()}, 3599000,
+            "Request timed out\n"
+            "N/A since 09:41:17 (59 min 59 s)\n"
+            "Probes sent: 1, answered: 0, loss: 100%\n"
+            "No answer since the group was loaded"},
+        {"hours and minutes", 1000, {TimedOut()}, 7500000,
+            "Request timed out\n"
+            "N/A since 09:41:17 (2 h 5 min)\n"
+            "Probes sent: 1, answered: 0, loss: 100%\n"
+            "No answer since the group was loaded"},
+        {"days and hours", 1000, {TimedOut()}, 273600000,
+            "Request timed out\n"
+            "N/A since 2024-05-01 09:41:17 (3 d 4 h)\n"
+            "Probes sent: 1, answered: 0, loss: 100%\n"
+            "No answer since the group was loaded"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
