@@ -3,7 +3,8 @@
 #include "app/FileVersion.h"
 #include "res/DialogUnits.h"
 #include "res/ResourceIds.h"
-#include "res/WidgetText.h"
+#include "res/ResourceText.h"
+#include "text/WidgetText.h"
 
 #include <QIcon>
 #include <QLabel>

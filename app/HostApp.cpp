@@ -2,7 +2,7 @@
 
 #include "app/AboutDialog.h"
 #include "res/ResourceIds.h"
-#include "res/WidgetText.h"
+#include "res/ResourceText.h"
 #include "view/PaintThreads.h"
 
 #include <QApplication>

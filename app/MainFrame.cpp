@@ -12,7 +12,7 @@
 #include "res/DialogUnits.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceTables.h"
-#include "res/WidgetText.h"
+#include "text/WidgetText.h"
 #include "view/HostListCtrl.h"
 
 #include <QAction>
@@ -116,7 +116,7 @@ int CMainFrame::OnCreate()
                 },
                 Qt::QueuedConnection);
         },
-        [this](HostEntry* entry) { OnUserMessage(DISP, reinterpret_cast<std::intptr_t>(entry)); });
+        [this](HostEntry* entry, const ProbeOutcome& outcome) { OnProbeResult(entry, outcome); });
 
     timerId_ = startTimer(kTimerPeriodMs, Qt::PreciseTimer);
 
@@ -282,20 +282,33 @@ void CMainFrame::OnTimer()
     hostList->EndChanges();
 }
 
+void CMainFrame::OnProbeResult(HostEntry* entry, const ProbeOutcome& outcome)
+{
+    // The host's own records take the outcome first, so that DISP finds the
+    // new result in the entry and the one shown before in prevResult. A
+    // result of a replaced group comes without its entry and books nothing.
+    if (entry != nullptr)
+        BookResult(*entry, outcome, probes_.Now(), services_.logClock());
+    OnUserMessage(DISP, reinterpret_cast<std::intptr_t>(entry));
+}
+
 std::intptr_t CMainFrame::OnUserMessage(std::uint32_t code, std::intptr_t param)
 {
     if (code == DISP) {
         auto* entry = reinterpret_cast<HostEntry*>(param);
         if (entry == nullptr)
             return 0;
+        // In this order: the row shows the new result (the mark cleared, and
+        // on a changed text the texts rewritten and, sorted by time, the rows
+        // sorted and renumbered); the logging rule compares the result shown
+        // before with the new one, so prevResult takes the new one only after
+        // it; last, lastDone and busy close the probe cycle, and the host is
+        // due again an interval from now.
         hostList->ShowResult(*entry);
-        const std::int32_t result = entry->result;
-        if (ShouldWriteResultLog(logMode, entry->prevResult, result))
-            resultLog_->WriteResultLog(entry->name, result);
-        entry->prevResult = result;
-        const std::uint32_t now = probes_.Now();
-        NoteResult(entry->details, result, now, services_.logClock());
-        entry->lastDone = static_cast<std::int32_t>(now);
+        if (ShouldWriteResultLog(logMode, entry->prevResult, entry->result))
+            resultLog_->WriteResultLog(entry->name, entry->result);
+        entry->prevResult = entry->result;
+        entry->lastDone = static_cast<std::int32_t>(probes_.Now());
         entry->busy = 0;
         return 0;
     }

@@ -18,6 +18,7 @@ class CHostListCtrl;
 class QAction;
 class ResultLog;
 struct HostEntry;
+struct ProbeOutcome;
 
 // The outside world of the main window, passed in so that tests can drive it:
 // the probes' clock, echo and threads, and these.
@@ -92,6 +93,7 @@ private:
     void OnMove();
     void OnSize();
     void OnTimer();
+    void OnProbeResult(HostEntry* entry, const ProbeOutcome& outcome);
     void FixOuterSize();
 
     Services services_;

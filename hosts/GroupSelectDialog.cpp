@@ -3,7 +3,7 @@
 #include "hosts/GroupFile.h"
 #include "res/DialogUnits.h"
 #include "res/ResourceIds.h"
-#include "res/WidgetText.h"
+#include "text/WidgetText.h"
 
 #include <QFocusEvent>
 #include <QItemSelectionModel>

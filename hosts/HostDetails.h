@@ -9,10 +9,11 @@
 // did and its exact round trip, since when it has answered (or not), how it
 // has fared since its group was loaded, and its latest results. It lives in
 // the host entry, which every group load makes anew, so everything starts
-// afresh with each load. Window thread only, as the entry.
+// afresh with each load; each result is booked into it by BookResult
+// (HostEntry.h). Window thread only, as the entry.
 struct HostDetails
 {
-    // The latest result as the probe's worker handed it back.
+    // The latest outcome as the probe's worker handed it back.
     std::uint32_t status = 0; // IcmpStatus; IP_SUCCESS for an answer
     std::uint32_t source = 0; // who sent the answer that failed it (network order), or 0
     std::uint32_t roundTripUs = 0; // an answer's round trip; the row shows it in whole ms
@@ -37,9 +38,3 @@ struct HostDetails
 
     ResultHistory recent;
 };
-
-// Books one result into the details: `result` is the entry's new result value
-// (a time or kResultNoReply), its exact round trip already in roundTripUs,
-// `tick` the tick count and `wall` the wall clock as it is handled. Constant
-// time, no allocation: it runs for every result.
-void NoteResult(HostDetails& details, std::int32_t result, std::uint32_t tick, std::time_t wall);

@@ -1,5 +1,7 @@
 #include "hosts/ResultHistory.h"
 
+#include "tick/TickCount.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -20,11 +22,10 @@ std::uint8_t ResultHistory::LevelOf(std::uint32_t us)
 
 void ResultHistory::Add(std::optional<std::uint32_t> roundTripUs, std::uint32_t tick)
 {
-    // Unsigned difference: right across the tick count's wrap. The
-    // milliseconds that whole seconds leave out go on to the next gap, so
+    // The milliseconds that whole seconds leave out go on to the next gap, so
     // that the gaps add up to the true time.
     std::uint64_t sincePrevious
-        = size_ == 0 ? 0 : std::uint64_t {static_cast<std::uint32_t>(tick - lastTick_)} + carryMs_;
+        = size_ == 0 ? 0 : std::uint64_t {TicksSince(tick, lastTick_)} + carryMs_;
     // After a longer pause than a gap can hold, nobody could tell how long
     // ago the results before it came: the ring starts afresh.
     if (sincePrevious / 1000 > 0xFFFF) {
@@ -60,7 +61,7 @@ std::uint64_t ResultHistory::OldestAgeMs(std::uint32_t tick) const
     // What the gaps left out since the oldest came is carried in carryMs_,
     // less what was carried when it came, which is not kept: it is exact when
     // the oldest is the first result, and never more than a second off.
-    std::uint64_t ms = std::uint64_t {static_cast<std::uint32_t>(tick - lastTick_)} + carryMs_;
+    std::uint64_t ms = std::uint64_t {TicksSince(tick, lastTick_)} + carryMs_;
     // The oldest result's own gap leads to a result no longer kept.
     for (std::size_t i = 1; i < size_; ++i)
         ms += std::uint64_t {gaps_[Slot(i)]} * 1000;

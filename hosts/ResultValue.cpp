@@ -1,6 +1,6 @@
 #include "hosts/ResultValue.h"
 
-#include "res/LocaleText.h"
+#include "text/LocaleText.h"
 
 #include <cstdio>
 

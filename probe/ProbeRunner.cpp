@@ -1,7 +1,6 @@
 #include "probe/ProbeRunner.h"
 
 #include "hosts/HostEntry.h"
-#include "hosts/ResultValue.h"
 #include "icmp/IcmpProbe.h"
 #include "probe/ProbeChannel.h"
 #include "probe/Scheduler.h"
@@ -117,17 +116,8 @@ void ProbeRunner::Deliver()
         // The generation is tested again here, on the window thread, where
         // group loads happen: between the worker's test and this moment a
         // load may have freed the entry.
-        if (result.entry != nullptr && result.generation == channel_->loadGeneration.load()) {
-            const ProbeOutcome& outcome = result.outcome;
-            result.entry->result = outcome.Answered()
-                ? static_cast<std::int32_t>(outcome.reply.roundTripTime)
-                : kResultNoReply;
-            result.entry->details.status = outcome.status;
-            result.entry->details.source = outcome.source;
-            result.entry->details.roundTripUs = outcome.reply.roundTripUs;
-            onResult_(result.entry);
-        } else {
-            onResult_(nullptr);
-        }
+        const bool current
+            = result.entry != nullptr && result.generation == channel_->loadGeneration.load();
+        onResult_(current ? result.entry : nullptr, result.outcome);
     });
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "probe/TickCount.h"
 #include "probe/WorkerThread.h"
+#include "tick/TickCount.h"
 
 #include <cstdint>
 #include <functional>
@@ -12,6 +12,7 @@
 class EchoLayer;
 class ProbeChannel;
 struct HostEntry;
+struct ProbeOutcome;
 
 // What probing needs of the outside world, passed in so that tests can drive it.
 struct ProbeServices
@@ -32,7 +33,9 @@ struct ProbeServices
 // counted, so that a worker still waiting for its echo when the window closes
 // still finds it, and its result is refused. Workers never touch an entry: they
 // take a copy of its address when they are started and hand the pointer back
-// with the result, and the window thread drops results of replaced groups.
+// with the outcome, and the window thread drops results of replaced groups.
+// The runner writes nothing of an entry but its busy flag at the start: what
+// a result does to its host is booked by the window (BookResult).
 class ProbeRunner
 {
 public:
@@ -40,10 +43,10 @@ public:
     // worker threads. Calls must not run once the runner is gone (a call
     // posted to the window's own event queue goes with the window).
     using Poster = std::function<void(std::function<void()> call)>;
-    // A result for the window: the entry, its new result and the reason for
-    // it stored, or null when a group load has replaced the entry's group
-    // since its probe started.
-    using ResultHandler = std::function<void(HostEntry* entry)>;
+    // A result for the window: the entry and its probe's outcome, or a null
+    // entry when a group load has replaced the entry's group since its probe
+    // started.
+    using ResultHandler = std::function<void(HostEntry* entry, const ProbeOutcome& outcome)>;
 
     explicit ProbeRunner(ProbeServices services = {});
     ~ProbeRunner();

@@ -1,6 +1,7 @@
 #include "probe/Scheduler.h"
 
 #include "hosts/HostEntry.h"
+#include "tick/TickCount.h"
 
 #include <algorithm>
 
@@ -15,7 +16,7 @@ int CompareByLastDone(const HostEntry* a, const HostEntry* b)
 
 bool IsDue(std::uint32_t now, std::int32_t lastDone)
 {
-    return now - static_cast<std::uint32_t>(lastDone) > kProbeIntervalMs;
+    return TicksSince(now, static_cast<std::uint32_t>(lastDone)) > kProbeIntervalMs;
 }
 
 namespace {

@@ -20,9 +20,8 @@ int CompareByLastDone(const HostEntry* a, const HostEntry* b);
 // CompareByLastDone gives, ties between equal entries included.
 void SortByLastDone(std::vector<HostEntry*>& snapshot);
 
-// Due when more than the interval has passed since lastDone. The difference is
-// taken modulo 2^32, so the test keeps working across the wrap of the 32-bit
-// tick count.
+// Due when more than the interval has passed since lastDone, as TicksSince
+// counts it: across the wrap of the 32-bit tick count too.
 bool IsDue(std::uint32_t now, std::int32_t lastDone);
 
 // One scheduler tick over a snapshot of the rows' entries: walks it in the

@@ -1,7 +1,7 @@
 #include "res/ResourceTables.h"
 
-#include "res/LocaleText.h"
 #include "res/ResourceIds.h"
+#include "text/LocaleText.h"
 
 #include <array>
 

@@ -2,7 +2,7 @@
 
 #include "hosts/HostEntry.h"
 #include "hosts/ResultValue.h"
-#include "res/WidgetText.h"
+#include "text/WidgetText.h"
 #include "view/CompareHostEntries.h"
 #include "view/HostDetailsText.h"
 #include "view/HostToolTip.h"
@@ -13,6 +13,7 @@
 #include <QStyle>
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -20,8 +21,30 @@ constexpr std::uint32_t kEvenRowColor = 0x00FFFFFF;
 constexpr std::uint32_t kOddRowColor = 0x00F9F7F0;
 constexpr std::uint32_t kNoReplyTextColor = 0x000000FF;
 constexpr std::uint32_t kTextColor = 0x00000000;
-// The widths of the mark, "IP" and "Time" columns.
-constexpr int kFixedColumnsWidth = 20 + 100 + 70;
+
+struct HostColumn
+{
+    const char* caption;
+    CStripedListCtrl::Align align;
+    int width; // the last column's is what the others leave of the client area
+};
+
+// The probe mark, the address, the result and the description.
+constexpr HostColumn kHostColumns[] = {
+    {"", CStripedListCtrl::Align::Center, 20},
+    {"IP", CStripedListCtrl::Align::Center, 100},
+    {"Time", CStripedListCtrl::Align::Center, 70},
+    {"Desc", CStripedListCtrl::Align::Left, 0},
+};
+constexpr int kLastColumn = static_cast<int>(std::size(kHostColumns)) - 1;
+
+constexpr int FixedColumnsWidth()
+{
+    int width = 0;
+    for (int i = 0; i < kLastColumn; ++i)
+        width += kHostColumns[i].width;
+    return width;
+}
 
 } // namespace
 
@@ -41,19 +64,24 @@ CHostListCtrl::~CHostListCtrl() = default;
 void CHostListCtrl::InsertHostColumns(int clientWidth)
 {
     const int scrollExtent = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
-    InsertColumn(0, "", Align::Center, 20);
-    InsertColumn(1, "IP", Align::Center, 100);
-    InsertColumn(2, "Time", Align::Center, 70);
-    InsertColumn(3, "Desc", Align::Left, clientWidth - scrollExtent - kFixedColumnsWidth);
+    for (int i = 0; i <= kLastColumn; ++i) {
+        const HostColumn& column = kHostColumns[i];
+        const int width
+            = i == kLastColumn ? clientWidth - scrollExtent - FixedColumnsWidth() : column.width;
+        InsertColumn(i, column.caption, column.align, width);
+    }
 }
 
 void CHostListCtrl::FitLastColumn(int clientWidth)
 {
     const int scrollExtent = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
-    const int fixed = GetColumnWidth(0) + GetColumnWidth(1) + GetColumnWidth(2);
+    // The widths the columns have now: a user may have dragged them.
+    int fixed = 0;
+    for (int i = 0; i < kLastColumn; ++i)
+        fixed += GetColumnWidth(i);
     // A window narrower than the fixed columns leaves no room for the last
     // one: it gets none, rather than a huge width from a negative one.
-    SetColumnWidth(3, std::max(0, clientWidth - scrollExtent - fixed));
+    SetColumnWidth(kLastColumn, std::max(0, clientWidth - scrollExtent - fixed));
 }
 
 void CHostListCtrl::ShowResult(const HostEntry& entry)

@@ -1,7 +1,7 @@
 #include "view/ListModel.h"
 
 #include "hosts/ResultValue.h"
-#include "res/WidgetText.h"
+#include "text/WidgetText.h"
 #include "view/MergeSort.h"
 
 #include <QBrush>

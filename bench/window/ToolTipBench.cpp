@@ -2,8 +2,8 @@
 // results laid out and painted, at scale 1 and 2, for a host whose full ring
 // holds answers and gaps. Prints key=value figures in microseconds (medians of
 // 201 rounds). Runs on Qt's offscreen platform unless told otherwise.
-#include "hosts/HostDetails.h"
 #include "hosts/HostEntry.h"
+#include "icmp/IcmpProbe.h"
 #include "view/HostListCtrl.h"
 #include "view/HostToolTip.h"
 
@@ -54,10 +54,15 @@ int main(int argc, char** argv)
     std::uint32_t tick = 1000;
     for (int i = 0; i < 130; ++i) {
         tick += 5000;
-        const bool answered = i % 7 < 5;
-        entry->result = answered ? 12 : -1;
-        entry->details.roundTripUs = 12345 + static_cast<std::uint32_t>(i) * 37;
-        NoteResult(entry->details, entry->result, tick, 1714556467 + i * 5);
+        ProbeOutcome outcome;
+        if (i % 7 < 5) {
+            outcome.status = IP_SUCCESS;
+            outcome.reply.roundTripTime = 12;
+            outcome.reply.roundTripUs = 12345 + static_cast<std::uint32_t>(i) * 37;
+        } else {
+            outcome.status = IP_REQ_TIMED_OUT;
+        }
+        BookResult(*entry, outcome, tick, 1714556467 + i * 5);
     }
     list.AppendRow(entry);
     list.tick = [tick] { return tick; };

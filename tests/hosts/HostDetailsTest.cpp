@@ -1,123 +1,76 @@
-// A host's tooltip from its results, without a window: the reasons in words,
-// since when a state holds, the figures since the group was loaded and the
-// latest results kept for the picture.
+// A host's records from its results, without a window: the state and since
+// when it holds, the outcome stored, and the latest results kept for the
+// picture in its tooltip.
 
-#include "hosts/GroupFile.h"
-#include "hosts/GroupLoad.h"
 #include "hosts/HostEntry.h"
-#include "hosts/HostTable.h"
 #include "icmp/IcmpStatus.h"
-#include "view/HostDetailsText.h"
+#include "tests/support/HostResults.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <ctime>
-#include <limits>
-#include <string>
 #include <vector>
 
 namespace {
 
 constexpr std::uint32_t kRouter = 0x020012c6; // 198.18.0.2
-constexpr std::uint32_t kHost = 0x0d0012c6; // 198.18.0.13
 
-TEST(HostDetails, OutcomesInWords)
+// The state against the one before: a change, or the first result, starts it
+// afresh; the same state again only grows older.
+TEST(BookResult, ComparesTheOutcomeWithTheStateBefore)
 {
     struct Row
     {
+        const char* name;
+        std::vector<Step> steps;
         std::int32_t result;
-        std::uint32_t roundTripUs;
-        std::uint32_t status;
-        std::uint32_t source;
-        const char* text;
+        bool answering;
+        std::time_t sinceS; // after the load
+        std::uint64_t ageMs;
+        std::uint32_t probes;
+        std::uint32_t answers;
     };
     const Row rows[] = {
-        {-2, 0, IP_SUCCESS, 0, "Not probed yet"},
-        // Four figures, cut: never above the row's whole milliseconds.
-        {0, 52, IP_SUCCESS, 0, "Answered in 0.052 ms"},
-        {10, 10000, IP_SUCCESS, 0, "Answered in 10.00 ms"},
-        {123, 123456, IP_SUCCESS, 0, "Answered in 123.4 ms"},
-        {4999, 4999999, IP_SUCCESS, 0, "Answered in 4999 ms"},
-        {-1, 0, IP_REQ_TIMED_OUT, 0, "Request timed out"},
-        {-1, 0, IP_DEST_HOST_UNREACHABLE, kRouter,
-            "Destination host unreachable, reported by 198.18.0.2"},
-        {-1, 0, IP_DEST_NET_UNREACHABLE, kRouter,
-            "Destination net unreachable, reported by 198.18.0.2"},
-        {-1, 0, IP_DEST_PORT_UNREACHABLE, kHost,
-            "Destination port unreachable, reported by 198.18.0.13"},
-        {-1, 0, IP_TTL_EXPIRED_TRANSIT, kRouter, "TTL expired in transit, reported by 198.18.0.2"},
-        {-1, 0, IP_PACKET_TOO_BIG, kRouter, "Packet too big, reported by 198.18.0.2"},
-        // The damaged reply's sender is the host itself: not named.
-        {-1, 0, ERROR_UNEXP_NET_ERR, kHost, "Reply did not match the request"},
-        // Without an ICMP error behind them, the own stack refused to send.
-        {-1, 0, IP_DEST_NET_UNREACHABLE, 0, "Could not send: no route to the network"},
-        {-1, 0, IP_DEST_HOST_UNREACHABLE, 0, "Could not send: no route to the host"},
-        {-1, 0, IP_PACKET_TOO_BIG, 0, "Could not send: the packet is too big"},
-        {-1, 0, ERROR_ACCESS_DENIED, 0, "Could not send: no permission"},
-        {-1, 0, ERROR_MOD_NOT_FOUND, 0, "Could not send: no permission to open an ICMP socket"},
-        {-1, 0, IP_GENERAL_FAILURE, 0, "General failure"},
-        {-1, 0, 4242, 0, "Failed with status 4242"},
+        {"first result an answer", {Answer(12345)}, 12, true, 5, 0, 1, 1},
+        {"first result a time-out", {TimedOut()}, -1, false, 10, 0, 1, 0},
+        {"answering on", {Answer(2000), Answer(3000), Answer(4000)}, 4, true, 5, 10000, 3, 3},
+        {"falls silent", {Answer(2000), Answer(3000), TimedOut()}, -1, false, 20, 0, 3, 2},
+        {"silent on", {TimedOut(), TimedOut()}, -1, false, 10, 10000, 2, 0},
+        {"answers again", {TimedOut(), TimedOut(), Answer(7000)}, 7, true, 25, 0, 3, 1},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.text);
-        EXPECT_EQ(ProbeOutcomeText(row.result, row.status, row.source, row.roundTripUs), row.text);
+        SCOPED_TRACE(row.name);
+        BookedHost host(1000);
+        host.Book(row.steps);
+        const HostEntry& entry = host.Entry();
+        EXPECT_EQ(entry.result, row.result);
+        EXPECT_EQ(entry.details.answering, row.answering);
+        EXPECT_EQ(entry.details.stateSince, kLoadedAt + row.sinceS);
+        EXPECT_EQ(entry.details.stateAgeMs, row.ageMs);
+        EXPECT_EQ(entry.details.probes, row.probes);
+        EXPECT_EQ(entry.details.answers, row.answers);
     }
 }
 
-// A result as the window thread books it, some time after the one before;
-// a step with kLoad loads the group again instead.
-struct Step
+TEST(BookResult, StoresTheOutcomeAndLeavesTheProbeCycleToTheWindow)
 {
-    std::int32_t result;
-    std::uint32_t roundTripUs;
-    std::uint32_t status;
-    std::uint32_t source;
-    std::uint32_t afterMs;
-};
-constexpr std::int32_t kLoad = std::numeric_limits<std::int32_t>::min();
-constexpr Step Answer(std::uint32_t us, std::uint32_t afterMs = 5000)
-{
-    return {static_cast<std::int32_t>(us / 1000), us, IP_SUCCESS, 0, afterMs};
-}
-constexpr Step TimedOut(std::uint32_t afterMs = 10000)
-{
-    return {-1, 0, IP_REQ_TIMED_OUT, 0, afterMs};
-}
-constexpr Step kReload {kLoad, 0, 0, 0, 0};
+    BookedHost host(1000);
+    host.Book({Answer(3500)});
+    const HostEntry& entry = host.Entry();
+    const std::int32_t prevResult = entry.prevResult;
+    const std::int32_t lastDone = entry.lastDone;
+    const std::uint8_t busy = entry.busy;
 
-std::vector<Step> Times(int count, Step step)
-{
-    return std::vector<Step>(static_cast<std::size_t>(count), step);
-}
-std::vector<Step> operator+(std::vector<Step> a, const std::vector<Step>& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-// The group's one host as its row holds it.
-class OneRow : public HostRows
-{
-public:
-    ~OneRow() { FreeRowEntries(*this); }
-    int RowCount() const override { return static_cast<int>(entries.size()); }
-    HostEntry* RowEntry(int row) const override { return entries[row]; }
-    void ForgetRowEntry(int row) override { entries[row] = nullptr; }
-    void AppendRow(HostEntry* entry) override { entries.push_back(entry); }
-    void RemoveAllRows() override { entries.clear(); }
-
-    std::vector<HostEntry*> entries;
-};
-
-void Load(OneRow& rows, HostTable& table, std::uint32_t tick)
-{
-    const std::string bytes = "[Lab]\n198.18.0.13 Lab router\n";
-    FilePtr file(std::tmpfile());
-    std::fwrite(bytes.data(), 1, bytes.size(), file.get());
-    std::rewind(file.get());
-    LoadGroupHosts(file.get(), "Lab", rows, table, [tick] { return tick; });
+    host.Book({{-1, 0, IP_DEST_HOST_UNREACHABLE, kRouter, 5000}});
+    EXPECT_EQ(entry.result, -1);
+    EXPECT_EQ(entry.details.status, IP_DEST_HOST_UNREACHABLE);
+    EXPECT_EQ(entry.details.source, kRouter);
+    EXPECT_EQ(entry.details.roundTripUs, 0u);
+    EXPECT_EQ(entry.details.lastTick, host.Tick());
+    EXPECT_EQ(entry.prevResult, prevResult);
+    EXPECT_EQ(entry.lastDone, lastDone);
+    EXPECT_EQ(entry.busy, busy);
 }
 
 // What the picture is drawn from: the results kept, how many of them without
@@ -129,11 +82,8 @@ struct Kept
     std::uint64_t oldestAgeMs;
 };
 
-TEST(HostDetails, FiguresAndLatestResultsSinceTheGroupWasLoaded)
+TEST(HostDetails, LatestResultsKeptSinceTheGroupWasLoaded)
 {
-    setenv("TZ", "UTC0", 1);
-    tzset();
-    constexpr std::time_t kStart = 1714556467; // 2024-05-01 09:41:07 UTC
     constexpr std::uint32_t kDay = 86'400'000;
     struct Row
     {
@@ -141,92 +91,40 @@ TEST(HostDetails, FiguresAndLatestResultsSinceTheGroupWasLoaded)
         std::uint32_t startTick;
         std::vector<Step> steps;
         std::uint32_t nowAfterMs;
-        const char* text;
         Kept kept;
     };
     const Row rows[] = {
-        {"no answer yet", 1000, Times(3, TimedOut()), 5000,
-            "Request timed out\n"
-            "N/A since 09:41:17 (25 s)\n"
-            "Probes sent: 3, answered: 0, loss: 100%\n"
-            "No answer since the group was loaded",
-            {3, 3, 25000}},
+        {"no answer yet", 1000, Times(3, TimedOut()), 5000, {3, 3, 25000}},
         {"answering again", 1000, {Answer(10000), Answer(20000), TimedOut(), Answer(30000, 5000)},
-            2000,
-            "Answered in 30.00 ms\n"
-            "Answering since 09:41:32 (2 s)\n"
-            "Probes sent: 4, answered: 3, loss: 25%\n"
-            "Round trip min/avg/max/mdev 10.00/20.00/30.00/8.164 ms\n"
-            "Last answer: 09:41:32",
-            {4, 1, 22000}},
+            2000, {4, 1, 22000}},
         {"tenths of a percent cut", 1000,
             {Answer(1000), Answer(2000), {-1, 0, IP_DEST_HOST_UNREACHABLE, kRouter, 5000}}, 60000,
-            "Destination host unreachable, reported by 198.18.0.2\n"
-            "N/A since 09:41:22 (1 min)\n"
-            "Probes sent: 3, answered: 2, loss: 33.3%\n"
-            "Round trip min/avg/max/mdev 1.000/1.500/2.000/0.500 ms\n"
-            "Last answer: 09:41:17",
             {3, 1, 70000}},
         // The oldest results roll out; the newest 120 stay, with the true time
         // since the oldest of them.
         {"round the ring", 1000, Times(5, TimedOut()) + Times(120, Answer(50)), 3000,
-            "Answered in 0.050 ms\n"
-            "Answering since 09:42:02 (9 min)\n"
-            "Probes sent: 125, answered: 120, loss: 4%\n"
-            "Round trip min/avg/max/mdev 0.050/0.050/0.050/0.000 ms\n"
-            "Last answer: 09:51:57",
             {120, 0, 598000}},
         // Longer than a gap can tell apart: only what came after is kept.
         {"for days, across the tick count's wrap", 0xFFFFFF00u,
             {Answer(5000, 1000), Answer(5000, 2 * kDay), Answer(5000, 2 * kDay)}, 4 * 3'600'000,
-            "Answered in 5.000 ms\n"
-            "Answering since 2024-05-01 09:41:08 (4 d 4 h)\n"
-            "Probes sent: 3, answered: 3, loss: 0%\n"
-            "Round trip min/avg/max/mdev 5.000/5.000/5.000/0.000 ms\n"
-            "Last answer: 09:41:08",
             {1, 0, 4 * 3'600'000}},
         {"a new load starts afresh", 1000, {Answer(7000), Answer(9000), kReload, TimedOut()}, 0,
-            "Request timed out\n"
-            "N/A since 09:41:27 (0 s)\n"
-            "Probes sent: 1, answered: 0, loss: 100%\n"
-            "No answer since the group was loaded",
             {1, 1, 0}},
-        {"nothing since the new load", 1000, {Answer(7000), kReload}, 3000, "Not probed yet",
-            {0, 0, 0}},
+        {"nothing since the new load", 1000, {Answer(7000), kReload}, 3000, {0, 0, 0}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        OneRow hostRows;
-        HostTable table;
-        std::uint32_t tick = row.startTick;
-        std::time_t wall = kStart;
-        Load(hostRows, table, tick);
-        for (const Step& step : row.steps) {
-            tick += step.afterMs;
-            wall += step.afterMs / 1000;
-            if (step.result == kLoad) {
-                Load(hostRows, table, tick);
-                continue;
-            }
-            HostEntry& entry = *hostRows.entries.at(0);
-            entry.result = step.result;
-            entry.details.status = step.status;
-            entry.details.source = step.source;
-            entry.details.roundTripUs = step.roundTripUs;
-            NoteResult(entry.details, step.result, tick, wall);
-        }
-        tick += row.nowAfterMs;
-        wall += row.nowAfterMs / 1000;
-        const HostEntry& entry = *hostRows.entries.at(0);
-        EXPECT_EQ(HostDetailsText(entry, tick, wall), row.text);
+        BookedHost host(row.startTick);
+        host.Book(row.steps);
+        host.Wait(row.nowAfterMs);
 
-        const ResultHistory& recent = entry.details.recent;
+        const ResultHistory& recent = host.Entry().details.recent;
         ASSERT_EQ(recent.Size(), row.kept.size);
         std::size_t noAnswers = 0;
         for (std::size_t i = 0; i < recent.Size(); ++i)
             noAnswers += recent.Level(i) ? 0 : 1;
         EXPECT_EQ(noAnswers, row.kept.noAnswers);
-        EXPECT_EQ(recent.OldestAgeMs(tick), row.kept.oldestAgeMs);
+        EXPECT_EQ(recent.OldestAgeMs(host.Tick()), row.kept.oldestAgeMs);
     }
 }
 
@@ -236,12 +134,21 @@ TEST(HostDetails, ScaleOfThePicture)
 {
     struct Row
     {
+        const char* name;
         std::uint32_t us;
         int level;
     };
-    const Row rows[] = {{10, 0}, {50, 35}, {500'000, 235}, {1'000'000, 250}, {5'000'000, 250}};
-    for (const Row& row : rows)
-        EXPECT_EQ(ResultHistory::LevelOf(row.us), row.level) << row.us << " us";
+    const Row rows[] = {
+        {"bottom", 10, 0},
+        {"a switch", 50, 35},
+        {"a far host", 500'000, 235},
+        {"top", 1'000'000, 250},
+        {"beyond the top", 5'000'000, 250},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(ResultHistory::LevelOf(row.us), row.level);
+    }
 }
 
 } // namespace

@@ -95,18 +95,20 @@ protected:
         return made;
     }
 
-    // Opens the loop; each result is recorded and closes its probe's cycle as
-    // the window does.
+    // Opens the loop; each result is recorded, booked and closes its probe's
+    // cycle as the window does.
     void Open(ProbeServices services = {})
     {
         if (!services.echo)
             services.echo = echo.Layer();
         services.tick = [now = now] { return now->load(); };
         runner = std::make_unique<ProbeRunner>(std::move(services));
-        runner->Open(window.Poster(), [this](HostEntry* entry) {
+        runner->Open(window.Poster(), [this](HostEntry* entry, const ProbeOutcome& outcome) {
             delivered.push_back(entry);
-            if (entry != nullptr)
-                entry->busy = 0;
+            if (entry == nullptr)
+                return;
+            BookResult(*entry, outcome, now->load(), 0);
+            entry->busy = 0;
         });
     }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "icmp/EchoLayer.h"
-#include "probe/TickCount.h"
+#include "tick/TickCount.h"
 
 #include <atomic>
 #include <condition_variable>

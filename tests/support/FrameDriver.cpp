@@ -2,8 +2,8 @@
 
 #include "hosts/GroupSelectDialog.h"
 #include "res/ResourceIds.h"
-#include "res/WidgetText.h"
 #include "tests/support/ModalDriver.h"
+#include "text/WidgetText.h"
 #include "view/HostListCtrl.h"
 #include "view/HostToolTip.h"
 

@@ -1,4 +1,4 @@
-#include "probe/TickCount.h"
+#include "tick/TickCount.h"
 
 #include <ctime>
 

@@ -1,7 +1,6 @@
-#include "res/WidgetText.h"
+#include "text/WidgetText.h"
 
-#include "res/LocaleText.h"
-#include "res/ResourceTables.h"
+#include "text/LocaleText.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -44,10 +43,4 @@ std::string ToLocaleBytes(const QString& text)
         return QByteArray(encoder.encode(text)).toStdString();
     }
     return Utf8ToLocale(text.toUtf8().toStdString());
-}
-
-QString LoadResText(int id)
-{
-    const std::string_view text = ResStringUtf8(id);
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }

@@ -1,4 +1,4 @@
-#include "res/LocaleText.h"
+#include "text/LocaleText.h"
 
 #include <iconv.h>
 #include <langinfo.h>
