@@ -145,6 +145,7 @@ protected:
 
 struct EchoCase
 {
+    const char* name;
     const char* host;
     std::uint8_t dataSize;
     std::uint8_t ttl;
@@ -158,22 +159,22 @@ TEST_P(ProbeKindTest, TrueEchoesSucceedWithTheirRoundTripTime)
     const EchoCase cases[] = {
         // Loopback answers within the millisecond, but a loaded machine
         // under a sanitizer has been seen to take one or more.
-        {"127.0.0.1", 32, 10, "127.0.0.1", 0, 10}, // as the program probes
-        {"127.0.0.1", 0, 10, "127.0.0.1", 0, 10}, // no data
-        {"127.0.0.1", 255, 10, "127.0.0.1", 0, 10}, // as much data as can be asked for
-        {"127.0.0.2", 32, 10, "127.0.0.2", 0, 10}, // answered from the address probed
-        {"127.1", 32, 10, "127.0.0.1", 0, 10}, // the short literal form
-        {"localhost", 32, 10, "127.0.0.1", 0, 10}, // a name, looked up
+        {"as the program probes", "127.0.0.1", 32, 10, "127.0.0.1", 0, 10},
+        {"no data", "127.0.0.1", 0, 10, "127.0.0.1", 0, 10},
+        {"as much data as can be asked for", "127.0.0.1", 255, 10, "127.0.0.1", 0, 10},
+        {"answered from the address probed", "127.0.0.2", 32, 10, "127.0.0.2", 0, 10},
+        {"the short literal form", "127.1", 32, 10, "127.0.0.1", 0, 10},
+        {"a name, looked up", "localhost", 32, 10, "127.0.0.1", 0, 10},
         // The test host answers from user space, slower under sanitizers.
-        {"198.18.0.10", 32, 10, "198.18.0.10", 0, 10}, // answers at once
-        {"198.18.0.10", 0, 10, "198.18.0.10", 0, 10}, // no data
-        {"198.18.0.11", 32, 10, "198.18.0.11", 150, 159}, // answers after 150 ms
-        {"198.18.0.15", 32, 10, "198.18.0.15", 0, 10}, // answers twice
-        {"198.18.0.21", 32, 10, "198.18.0.21", 0, 10}, // ten hops away
-        {"198.18.0.22", 32, 10, "198.18.0.22", 20, 30}, // foreign replies first
+        {"test host answering at once", "198.18.0.10", 32, 10, "198.18.0.10", 0, 10},
+        {"test host, no data", "198.18.0.10", 0, 10, "198.18.0.10", 0, 10},
+        {"answers after 150 ms", "198.18.0.11", 32, 10, "198.18.0.11", 150, 159},
+        {"answers twice", "198.18.0.15", 32, 10, "198.18.0.15", 0, 10},
+        {"ten hops away", "198.18.0.21", 32, 10, "198.18.0.21", 0, 10},
+        {"foreign replies first", "198.18.0.22", 32, 10, "198.18.0.22", 20, 30},
     };
     for (const EchoCase& c : cases) {
-        SCOPED_TRACE(std::string(c.host) + " with " + std::to_string(c.dataSize) + " bytes");
+        SCOPED_TRACE(c.name);
         const Outcome o = Probe(&*echo, c.host, c.ttl, 3000, c.dataSize);
         ASSERT_EQ(o.result, 1) << "status " << o.status;
         EXPECT_EQ(o.status, IP_SUCCESS);

@@ -1,5 +1,7 @@
 #include "log/LogMode.h"
 
+#include "tests/support/RowName.h"
+
 #include <gtest/gtest.h>
 
 #include <utility>
@@ -127,6 +129,15 @@ const RuleRow kRuleRows[] = {
 };
 // clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Modes, LoggingRule, testing::ValuesIn(kRuleRows));
+// "ByStatus_12_to_minus_1": the mode and the change, which name each row.
+std::string RuleName(const testing::TestParamInfo<RuleRow>& info)
+{
+    const RuleRow& r = info.param;
+    const char* mode = r.logMode == kLogFull ? "Full" : r.logMode == kLogByStatus ? "ByStatus" : "Off";
+    return TestNameOf(std::string(mode) + " " + std::to_string(r.prevResult) + " to "
+        + std::to_string(r.result));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, LoggingRule, testing::ValuesIn(kRuleRows), RuleName);
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "log/ResultLogLine.h"
+#include "tests/support/RowName.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +37,9 @@ const LineRow kLineRows[] = {
 };
 // clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Results, ResultLogLineFormat, testing::ValuesIn(kLineRows));
+// Each row is named by the line it must give.
+INSTANTIATE_TEST_SUITE_P(Results, ResultLogLineFormat, testing::ValuesIn(kLineRows),
+    [](const testing::TestParamInfo<LineRow>& info) { return TestNameOf(info.param.line); });
 
 TEST(ResultLogFileName, LocalDateAsEightDigits)
 {
