@@ -200,16 +200,17 @@ QString CHostListCtrl::RowToolTip(int row) const
         return {};
     // Rich text, so that a long description wraps while the other lines stay
     // whole; escaped, so that a description that looks like markup shows as
-    // written.
-    auto paragraph = [](const std::string& text, const QString& style) {
-        QString html = FromLocaleBytes(text).toHtmlEscaped();
+    // written. The details are the program's own words, in UTF-8; the
+    // description is in the locale's encoding.
+    auto paragraph = [](const QString& text, const QString& style) {
+        QString html = text.toHtmlEscaped();
         html.replace(QLatin1Char('\n'), QStringLiteral("<br>"));
         return QStringLiteral("<p%1>%2</p>").arg(style, html);
     };
-    QString tip = paragraph(
-        HostDetailsText(*entry, tick(), wallClock()), QStringLiteral(" style='white-space:pre'"));
+    QString tip = paragraph(QString::fromStdString(HostDetailsText(*entry, tick(), wallClock())),
+        QStringLiteral(" style='white-space:pre'"));
     if (DescriptionCut(row))
-        tip += paragraph(DescriptionLine(*entry), {});
+        tip += paragraph(FromLocaleBytes(DescriptionLine(*entry)), {});
     return tip;
 }
 

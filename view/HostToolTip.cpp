@@ -1,5 +1,6 @@
 #include "view/HostToolTip.h"
 
+#include "hosts/RoundTripScale.h"
 #include "view/HostDetailsText.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -26,7 +27,7 @@ constexpr int kBarsWidth = static_cast<int>(ResultHistory::kCapacity) * kBarPitc
 constexpr int kBarsHeight = 48;
 constexpr int kTextGap = 6; // between the words and the picture
 constexpr int kLabelGap = 4; // between the bars and their labels
-constexpr int kLevelsPerDecade = ResultHistory::kTopLevel / 5;
+constexpr int kLevelsPerDecade = RoundTripScale::kTopLevel / RoundTripScale::kDecades;
 const QColor kAnswerColor(0x2e, 0x7d, 0x32);
 
 QFont LabelFont(const QFont& font)
@@ -95,8 +96,8 @@ void CHostToolTip::Fit()
 {
     margin_ = style()->pixelMetric(QStyle::PM_ToolTipLabelFrameWidth, nullptr, this) + 3;
     const QFontMetrics small(LabelFont(font()));
-    const int scaleWidth = std::max(small.horizontalAdvance(ScaleText(ResultHistory::kTopUs)),
-                               small.horizontalAdvance(ScaleText(ResultHistory::kBottomUs)))
+    const int scaleWidth = std::max(small.horizontalAdvance(ScaleText(RoundTripScale::kTopUs)),
+                               small.horizontalAdvance(ScaleText(RoundTripScale::kBottomUs)))
         + kLabelGap;
     const QSize picture(
         scaleWidth + kBarsWidth, small.height() / 2 + kBarsHeight + kLabelGap / 2 + small.height());
@@ -199,13 +200,13 @@ void CHostToolTip::PaintHistory(QPainter& painter, const QRect& box) const
         box.right() + 1 - kBarsWidth, box.top() + small.height() / 2, kBarsWidth, kBarsHeight);
     const QColor ink = palette().color(QPalette::ToolTipText);
     auto levelY = [&](double level) {
-        return bars.bottom() - level / ResultHistory::kTopLevel * bars.height();
+        return bars.bottom() - level / RoundTripScale::kTopLevel * bars.height();
     };
 
     // A line at each decade of the scale, the ends darker.
-    for (int level = 0; level <= ResultHistory::kTopLevel; level += kLevelsPerDecade) {
+    for (int level = 0; level <= RoundTripScale::kTopLevel; level += kLevelsPerDecade) {
         QColor line = ink;
-        line.setAlpha(level == 0 || level == ResultHistory::kTopLevel ? 110 : 35);
+        line.setAlpha(level == 0 || level == RoundTripScale::kTopLevel ? 110 : 35);
         painter.setPen(QPen(line, 0));
         const double y = std::round(levelY(level)) + 0.5;
         painter.drawLine(QPointF(bars.left(), y), QPointF(bars.right(), y));
@@ -236,7 +237,7 @@ void CHostToolTip::PaintHistory(QPainter& painter, const QRect& box) const
         const QRectF label(
             box.left(), y - small.height() / 2.0, labelRight - box.left(), small.height());
         painter.drawText(label, Qt::AlignRight | Qt::AlignVCenter,
-            ScaleText(y == bars.top() ? ResultHistory::kTopUs : ResultHistory::kBottomUs));
+            ScaleText(y == bars.top() ? RoundTripScale::kTopUs : RoundTripScale::kBottomUs));
     }
     const QRectF ends(bars.left(), bars.bottom() + kLabelGap / 2, bars.width(), small.height());
     painter.drawText(ends, Qt::AlignRight | Qt::AlignTop, QStringLiteral("now"));

@@ -6,6 +6,7 @@
 #include "hosts/GroupLoad.h"
 #include "hosts/HostEntry.h"
 #include "hosts/HostTable.h"
+#include "hosts/RoundTripScale.h"
 #include "icmp/IcmpProbe.h"
 #include "icmp/IcmpStatus.h"
 #include "view/HostDetailsText.h"
@@ -122,6 +123,43 @@ void Load(OneRow& rows, HostTable& table, std::uint32_t tick)
     LoadGroupHosts(file.get(), "Lab", rows, table, [tick] { return tick; });
 }
 
+constexpr std::time_t kStart = 1714556467; // 2024-05-01 09:41:07 UTC
+
+// The group's one host, loaded at `startTick` and 09:41:07 UTC, after the
+// steps; `tick` and `wall` are now, `nowAfterMs` after the last step.
+struct Booked
+{
+    OneRow rows;
+    HostTable table;
+    std::uint32_t tick;
+    std::time_t wall = kStart;
+
+    Booked(std::uint32_t startTick, const std::vector<Step>& steps, std::uint32_t nowAfterMs)
+        : tick(startTick)
+    {
+        setenv("TZ", "UTC0", 1);
+        tzset();
+        Load(rows, table, tick);
+        for (const Step& step : steps) {
+            tick += step.afterMs;
+            wall += step.afterMs / 1000;
+            if (step.result == kLoad) {
+                Load(rows, table, tick);
+                continue;
+            }
+            ProbeOutcome outcome;
+            outcome.status = step.status;
+            outcome.source = step.source;
+            outcome.reply.roundTripTime = static_cast<std::uint32_t>(std::max(step.result, 0));
+            outcome.reply.roundTripUs = step.roundTripUs;
+            BookResult(*rows.entries.at(0), outcome, tick, wall);
+        }
+        tick += nowAfterMs;
+        wall += nowAfterMs / 1000;
+    }
+    const HostEntry& entry() const { return *rows.entries.at(0); }
+};
+
 // What the picture is drawn from: the results kept, how many of them without
 // answer, and how long ago the oldest came.
 struct Kept
@@ -133,9 +171,6 @@ struct Kept
 
 TEST(HostDetails, FiguresAndLatestResultsSinceTheGroupWasLoaded)
 {
-    setenv("TZ", "UTC0", 1);
-    tzset();
-    constexpr std::time_t kStart = 1714556467; // 2024-05-01 09:41:07 UTC
     constexpr std::uint32_t kDay = 86'400'000;
     struct Row
     {
@@ -159,7 +194,8 @@ TEST(HostDetails, FiguresAndLatestResultsSinceTheGroupWasLoaded)
             "Answering since 09:41:32 (2 s)\n"
             "Probes sent: 4, answered: 3, loss: 25%\n"
             "Round trip min/avg/max/mdev 10.00/20.00/30.00/8.164 ms\n"
-            "Last answer: 09:41:32",
+            "Last answer: 09:41:32\n"
+            "Outages: 1, longest 5 s, last 09:41:27\u201309:41:32",
             {4, 1, 22000}},
         {"tenths of a percent cut", 1000,
             {Answer(1000), Answer(2000), {-1, 0, IP_DEST_HOST_UNREACHABLE, kRouter, 5000}}, 60000,
@@ -167,7 +203,8 @@ TEST(HostDetails, FiguresAndLatestResultsSinceTheGroupWasLoaded)
             "N/A since 09:41:22 (1 min)\n"
             "Probes sent: 3, answered: 2, loss: 33.3%\n"
             "Round trip min/avg/max/mdev 1.000/1.500/2.000/0.500 ms\n"
-            "Last answer: 09:41:17",
+            "Last answer: 09:41:17\n"
+            "Outages: 1, longest 1 min, last 09:41:22\u2013now",
             {3, 1, 70000}},
         // The oldest results roll out; the newest 120 stay, with the true time
         // since the oldest of them.
@@ -176,7 +213,8 @@ TEST(HostDetails, FiguresAndLatestResultsSinceTheGroupWasLoaded)
             "Answering since 09:42:02 (9 min)\n"
             "Probes sent: 125, answered: 120, loss: 4%\n"
             "Round trip min/avg/max/mdev 0.050/0.050/0.050/0.000 ms\n"
-            "Last answer: 09:51:57",
+            "Last answer: 09:51:57\n"
+            "Outages: 1, longest 45 s, last 09:41:17\u201309:42:02",
             {120, 0, 598000}},
         // Longer than a gap can tell apart: only what came after is kept.
         {"for days, across the tick count's wrap", 0xFFFFFF00u,
@@ -185,7 +223,8 @@ TEST(HostDetails, FiguresAndLatestResultsSinceTheGroupWasLoaded)
             "Answering since 2024-05-01 09:41:08 (4 d 4 h)\n"
             "Probes sent: 3, answered: 3, loss: 0%\n"
             "Round trip min/avg/max/mdev 5.000/5.000/5.000/0.000 ms\n"
-            "Last answer: 09:41:08",
+            "Last answer: 09:41:08\n"
+            "Outages: none",
             {1, 0, 4 * 3'600'000}},
         {"a new load starts afresh", 1000, {Answer(7000), Answer(9000), kReload, TimedOut()}, 0,
             "Request timed out\n"
@@ -198,29 +237,10 @@ TEST(HostDetails, FiguresAndLatestResultsSinceTheGroupWasLoaded)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        OneRow hostRows;
-        HostTable table;
-        std::uint32_t tick = row.startTick;
-        std::time_t wall = kStart;
-        Load(hostRows, table, tick);
-        for (const Step& step : row.steps) {
-            tick += step.afterMs;
-            wall += step.afterMs / 1000;
-            if (step.result == kLoad) {
-                Load(hostRows, table, tick);
-                continue;
-            }
-            ProbeOutcome outcome;
-            outcome.status = step.status;
-            outcome.source = step.source;
-            outcome.reply.roundTripTime = static_cast<std::uint32_t>(std::max(step.result, 0));
-            outcome.reply.roundTripUs = step.roundTripUs;
-            BookResult(*hostRows.entries.at(0), outcome, tick, wall);
-        }
-        tick += row.nowAfterMs;
-        wall += row.nowAfterMs / 1000;
-        const HostEntry& entry = *hostRows.entries.at(0);
-        EXPECT_EQ(HostDetailsText(entry, tick, wall), row.text);
+        const Booked booked(row.startTick, row.steps, row.nowAfterMs);
+        const HostEntry& entry = booked.entry();
+        const std::uint32_t tick = booked.tick;
+        EXPECT_EQ(HostDetailsText(entry, tick, booked.wall), row.text);
 
         const ResultHistory& recent = entry.details.recent;
         ASSERT_EQ(recent.Size(), row.kept.size);
@@ -229,6 +249,133 @@ TEST(HostDetails, FiguresAndLatestResultsSinceTheGroupWasLoaded)
             noAnswers += recent.Level(i) ? 0 : 1;
         EXPECT_EQ(noAnswers, row.kept.noAnswers);
         EXPECT_EQ(recent.OldestAgeMs(tick), row.kept.oldestAgeMs);
+    }
+}
+
+std::vector<Step> Times(int count, const std::vector<Step>& steps)
+{
+    std::vector<Step> all;
+    for (int i = 0; i < count; ++i)
+        all = all + steps;
+    return all;
+}
+
+// A span of the day that holds results; the worst answer by its round trip.
+struct Spot
+{
+    std::size_t span;
+    int answers;
+    int misses;
+    int outagesBegun;
+    std::uint32_t worstUs;
+};
+
+std::vector<Spot> Each(std::size_t first, std::size_t last, Spot spot)
+{
+    std::vector<Spot> spots;
+    for (spot.span = first; spot.span <= last; ++spot.span)
+        spots.push_back(spot);
+    return spots;
+}
+
+// The day's spans, ten minutes each, the first begun by the first result, and
+// the day in words.
+TEST(HostDetails, TheDaysSpans)
+{
+    constexpr std::uint32_t kSpan = 600'000;
+    struct Row
+    {
+        const char* name;
+        std::uint32_t startTick;
+        std::vector<Step> steps;
+        std::uint32_t nowAfterMs;
+        std::vector<Spot> spots; // every other span is empty
+        const char* words;
+    };
+    const Row rows[] = {
+        {"nothing yet", 1000, {}, 0, {}, "Last 24 h: no results"},
+        {"results within one span", 1000,
+            {Answer(1200), Answer(3000), TimedOut(), Answer(2000, kSpan - 20'001)}, 0,
+            {{143, 3, 1, 1, 3000}}, "Last 24 h: 1 outage, 75 % answered, worst 3 ms"},
+        {"a span boundary", 1000, {Answer(10000), Answer(1000, kSpan - 1), Answer(50, 1)}, 0,
+            {{142, 2, 0, 0, 10000}, {143, 1, 0, 0, 50}},
+            "Last 24 h: no outages, 100 % answered, worst 10 ms"},
+        {"a gap longer than a span, across the tick count's wrap", 0xFFFFF000u,
+            {Answer(50), TimedOut(kSpan * 5 / 2)}, 0, {{141, 1, 0, 0, 50}, {143, 0, 1, 1, 0}},
+            "Last 24 h: 1 outage, 50 % answered, worst 0.05 ms"},
+        {"a gap longer than 24 h", 1000,
+            {Answer(1000), Answer(1000), TimedOut(25 * 6 * kSpan), Answer(50)}, 0,
+            {{143, 1, 1, 1, 50}}, "Last 24 h: 1 outage, 50 % answered, worst 0.05 ms"},
+        // 150 spans, one result each, read two spans after the last: the
+        // oldest eight have gone round.
+        {"144 spans wrapping around", 1000,
+            Times(6, TimedOut(kSpan)) + Times(144, Answer(12000, kSpan)), 2 * kSpan,
+            Each(0, 141, {0, 1, 0, 0, 12000}),
+            "Last 24 h: no outages, 100 % answered, worst 12 ms"},
+        {"more outages than a span counts", 1000, Times(40, {Answer(50), TimedOut()}), 0,
+            {{143, 40, 40, DayHistory::kMostOutagesBegun, 50}},
+            "Last 24 h: at least 31 outages, 50 % answered, worst 0.05 ms"},
+        {"a reload", 1000, {Answer(7000), Answer(7000, kSpan), kReload, TimedOut()}, 0,
+            {{143, 0, 1, 1, 0}}, "Last 24 h: no answer"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Booked booked(row.startTick, row.steps, row.nowAfterMs);
+        std::vector<Spot> spots;
+        for (std::size_t i = 0; i < DayHistory::kSpans; ++i) {
+            const DaySpan span = booked.entry().details.day.Span(i, booked.tick);
+            if (!span.Empty())
+                spots.push_back({i, span.answers, span.misses, span.outagesBegun, 0});
+            if (span.answers > 0)
+                spots.back().worstUs = span.worstLevel;
+        }
+        ASSERT_EQ(spots.size(), row.spots.size());
+        for (std::size_t i = 0; i < spots.size(); ++i) {
+            const Spot& want = row.spots[i];
+            EXPECT_EQ(spots[i].span, want.span);
+            EXPECT_EQ(spots[i].answers, want.answers) << "span " << want.span;
+            EXPECT_EQ(spots[i].misses, want.misses) << "span " << want.span;
+            EXPECT_EQ(spots[i].outagesBegun, want.outagesBegun) << "span " << want.span;
+            EXPECT_EQ(
+                spots[i].worstUs, want.answers > 0 ? RoundTripScale::LevelOf(want.worstUs) : 0)
+                << "span " << want.span;
+        }
+        EXPECT_EQ(DayInWords(booked.entry(), booked.tick), row.words);
+    }
+}
+
+// The outage line, the tooltip's last line: outages since the load, each from
+// a result without answer to the next answer, the longest by the tick count,
+// the last one's times by the wall clock.
+TEST(HostDetails, OutagesInWords)
+{
+    struct Row
+    {
+        const char* name;
+        std::vector<Step> steps;
+        std::uint32_t nowAfterMs;
+        const char* line;
+    };
+    const Row rows[] = {
+        {"none", {Answer(50), Answer(50)}, 0, "Outages: none"},
+        // Load at 09:41:07: answers at :12, silent from :22 to :27, and from :37 on.
+        {"one still running, the longest",
+            {Answer(50), TimedOut(), Answer(50), TimedOut(), TimedOut(), TimedOut()}, 3000,
+            "Outages: 2, longest 23 s, last 09:41:37\u2013now"},
+        // Silent from 09:41:22 to :57, and from 09:42:12 to :17.
+        {"several, the longest not the last",
+            {Answer(50), TimedOut(), TimedOut(), TimedOut(), TimedOut(), Answer(50), Answer(50),
+                TimedOut(), Answer(50), Answer(50)},
+            0, "Outages: 2, longest 35 s, last 09:42:12\u201309:42:17"},
+        {"silent from the load", {TimedOut(), TimedOut(), Answer(50)}, 0,
+            "Outages: 1, longest 15 s, last 09:41:17\u201309:41:32"},
+        {"never answered", Times(3, TimedOut()), 0, "No answer since the group was loaded"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Booked booked(1000, row.steps, row.nowAfterMs);
+        const std::string text = HostDetailsText(booked.entry(), booked.tick, booked.wall);
+        EXPECT_EQ(text.substr(text.rfind('\n') + 1), row.line);
     }
 }
 
@@ -243,7 +390,7 @@ TEST(HostDetails, ScaleOfThePicture)
     };
     const Row rows[] = {{10, 0}, {50, 35}, {500'000, 235}, {1'000'000, 250}, {5'000'000, 250}};
     for (const Row& row : rows)
-        EXPECT_EQ(ResultHistory::LevelOf(row.us), row.level) << row.us << " us";
+        EXPECT_EQ(RoundTripScale::LevelOf(row.us), row.level) << row.us << " us";
 }
 
 } // namespace
