@@ -231,7 +231,7 @@ bool CHostListCtrl::viewportEvent(QEvent* event)
     // asked for again, with that row's details.
     const QRect cell = visualRect(index);
     tip_->ShowTip(help->globalPos(), QRect(0, cell.top(), viewport()->width(), cell.height()),
-        RowToolTip(index.row()), entry->details.recent, tick());
+        RowToolTip(index.row()), entry->details, tick());
     return true;
 }
 
@@ -245,7 +245,7 @@ void CHostListCtrl::RefreshToolTip()
         HideToolTip();
         return;
     }
-    tip_->UpdateTip(RowToolTip(index.row()), entry->details.recent, tick());
+    tip_->UpdateTip(RowToolTip(index.row()), entry->details, tick());
 }
 
 void CHostListCtrl::HideToolTip()

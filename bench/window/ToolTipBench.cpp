@@ -69,8 +69,7 @@ int main(int argc, char** argv)
     list.resize(350, 250);
 
     CHostToolTip tip(list.viewport(), QColor(255, 0, 0));
-    tip.ShowTip(
-        QPoint(10, 10), QRect(0, 0, 350, 18), list.RowToolTip(0), entry->details.recent, tick);
+    tip.ShowTip(QPoint(10, 10), QRect(0, 0, 350, 18), list.RowToolTip(0), entry->details, tick);
     // Painted into an image made once, as a shown tooltip paints into the
     // window system's buffer.
     auto shown = [&](qreal scale) {
@@ -78,7 +77,7 @@ int main(int argc, char** argv)
             = std::make_shared<QImage>(tip.size() * scale, QImage::Format_ARGB32_Premultiplied);
         image->setDevicePixelRatio(scale);
         return [&, image] {
-            tip.UpdateTip(list.RowToolTip(0), entry->details.recent, tick);
+            tip.UpdateTip(list.RowToolTip(0), entry->details, tick);
             tip.render(image.get());
         };
     };
