@@ -58,20 +58,6 @@ std::string Tenths(std::uint64_t tenths)
     return tenths % 10 == 0 ? whole : whole + "." + std::to_string(tenths % 10);
 }
 
-// How long ago, to the two largest units: "45 s", "3 min", "2 h 5 min", "3 d 4 h".
-std::string Duration(std::uint64_t ms)
-{
-    using std::to_string;
-    const std::uint64_t s = ms / 1000;
-    if (s < 60)
-        return to_string(s) + " s";
-    if (s < 3600)
-        return to_string(s / 60) + " min";
-    if (s < 86400)
-        return to_string(s / 3600) + " h " + to_string(s / 60 % 60) + " min";
-    return to_string(s / 86400) + " d " + to_string(s / 3600 % 24) + " h";
-}
-
 // Local time of day, with the date when it is not today's.
 std::string TimeOfDay(std::time_t then, std::time_t now)
 {
@@ -108,8 +94,8 @@ std::string OutageLine(const HostDetails& d, std::uint32_t tick, std::time_t wal
         longestMs = std::max(longestMs, StateAgeMs(d, tick));
         last = TimeOfDay(d.stateSince, wall) + dash + "now";
     }
-    return "Outages: " + std::to_string(d.outages) + ", longest " + Duration(longestMs) + ", last "
-        + last;
+    return "Outages: " + std::to_string(d.outages) + ", longest " + DurationText(longestMs)
+        + ", last " + last;
 }
 
 } // namespace
@@ -149,9 +135,22 @@ std::string RoughMilliseconds(std::uint64_t us)
     return text;
 }
 
+std::string DurationText(std::uint64_t ms)
+{
+    using std::to_string;
+    const std::uint64_t s = ms / 1000;
+    if (s < 60)
+        return to_string(s) + " s";
+    if (s < 3600)
+        return to_string(s / 60) + " min" + (s % 60 == 0 ? "" : " " + to_string(s % 60) + " s");
+    if (s < 86400)
+        return to_string(s / 3600) + " h " + to_string(s / 60 % 60) + " min";
+    return to_string(s / 86400) + " d " + to_string(s / 3600 % 24) + " h";
+}
+
 std::string AgoText(std::uint64_t ms)
 {
-    return Duration(ms) + " ago";
+    return DurationText(ms) + " ago";
 }
 
 std::string ProbeOutcomeText(
@@ -181,7 +180,8 @@ std::string HostDetailsText(const HostEntry& entry, std::uint32_t tick, std::tim
         return text;
     const std::uint64_t age = StateAgeMs(d, tick);
     const std::string state = d.answering ? "Answering" : ResultText(kResultNoReply);
-    text += "\n" + state + " since " + TimeOfDay(d.stateSince, wall) + " (" + Duration(age) + ")";
+    text += "\n" + state + " since " + TimeOfDay(d.stateSince, wall) + " (" + DurationText(age)
+        + ")";
     // Loss in tenths, cut rather than rounded, so that it reads 100% only
     // when nothing answered.
     const std::uint64_t lost = d.probes - d.answers;

@@ -16,8 +16,11 @@ std::string MillisecondsText(std::uint64_t us);
 // "1.2", "13", "1000".
 std::string RoughMilliseconds(std::uint64_t us);
 
-// How long ago, to its two largest units: "45 s ago", "10 min ago", "2 h 5 min
-// ago", "3 d 4 h ago".
+// A length of time to its two largest units, cut rather than rounded: "45 s",
+// "4 min 10 s", "2 h 5 min", "3 d 4 h"; a zero second unit is left out ("3 min").
+std::string DurationText(std::uint64_t ms);
+
+// How long ago, as DurationText says it: "45 s ago", "4 min 10 s ago".
 std::string AgoText(std::uint64_t ms);
 
 // The latest outcome in words: "Answered in 0.052 ms", "Request timed out",

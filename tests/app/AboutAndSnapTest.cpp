@@ -48,18 +48,23 @@ TEST(EdgeSnapping, MovingNearAnEdgeOfTheWorkAreaLandsOnIt)
     const QRect work = f->screen()->availableGeometry();
     struct Case
     {
+        const char* name;
         QPoint to;
         QPoint lands;
     };
     const int right = work.right() + 1 - 350;
     const Case cases[] = {
-        {{work.left() + 10, work.top() + 100}, {work.left(), work.top() + 100}},
-        {{work.left() + 15, work.top() + 100}, {work.left() + 15, work.top() + 100}},
-        {{work.left() + 200, work.top() + 5}, {work.left() + 200, work.top()}},
-        {{right - 14, work.top() + 100}, {right, work.top() + 100}},
-        {{work.left() + 50, work.top() + 60}, {work.left() + 50, work.top() + 60}},
+        {"near the left edge", {work.left() + 10, work.top() + 100},
+            {work.left(), work.top() + 100}},
+        {"too far from the left edge", {work.left() + 15, work.top() + 100},
+            {work.left() + 15, work.top() + 100}},
+        {"near the top edge", {work.left() + 200, work.top() + 5}, {work.left() + 200, work.top()}},
+        {"near the right edge", {right - 14, work.top() + 100}, {right, work.top() + 100}},
+        {"far from every edge", {work.left() + 50, work.top() + 60},
+            {work.left() + 50, work.top() + 60}},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         f->move(c.to);
         Pump(30);
         EXPECT_EQ(f->frameGeometry().topLeft(), c.lands) << c.to.x() << "," << c.to.y();

@@ -94,16 +94,26 @@ TEST(MainWindow, CreationParameters)
 
     CHostListCtrl* list = frame->hostList;
     ASSERT_EQ(list->model()->columnCount(), 4);
-    const char* headings[] = {"", "IP", "Time", "Desc"};
-    const Qt::Alignment align[]
-        = {Qt::AlignHCenter, Qt::AlignHCenter, Qt::AlignHCenter, Qt::AlignLeft};
+    struct Column
+    {
+        const char* name;
+        const char* heading;
+        Qt::Alignment align;
+    };
+    const Column columns[] = {
+        {"probe mark", "", Qt::AlignHCenter},
+        {"address", "IP", Qt::AlignHCenter},
+        {"result", "Time", Qt::AlignHCenter},
+        {"description", "Desc", Qt::AlignLeft},
+    };
     for (int c = 0; c < 4; ++c) {
+        SCOPED_TRACE(columns[c].name);
         EXPECT_EQ(list->model()->headerData(c, Qt::Horizontal).toString(),
-            QString::fromLatin1(headings[c]));
+            QString::fromLatin1(columns[c].heading));
         const auto a = list->model()
                            ->headerData(c, Qt::Horizontal, Qt::TextAlignmentRole)
                            .value<Qt::Alignment>();
-        EXPECT_EQ(a & Qt::AlignHorizontal_Mask, align[c]) << c;
+        EXPECT_EQ(a & Qt::AlignHorizontal_Mask, columns[c].align);
     }
     EXPECT_EQ(list->GetColumnWidth(0), 20);
     EXPECT_EQ(list->GetColumnWidth(1), 100);

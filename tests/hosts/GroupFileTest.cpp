@@ -1,5 +1,6 @@
 #include "hosts/GroupFile.h"
 
+#include "tests/support/RowName.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -66,7 +67,7 @@ TEST(GroupFile, ExampleFileNamesAndHosts)
 
 struct HostCase
 {
-    const char* what;
+    const char* name;
     std::string file;
     std::string group;
     Hosts hosts;
@@ -74,7 +75,7 @@ struct HostCase
 
 void PrintTo(const HostCase& c, std::ostream* os)
 {
-    *os << c.what;
+    *os << c.name;
 }
 
 class GroupHosts : public ::testing::TestWithParam<HostCase>
@@ -82,7 +83,7 @@ class GroupHosts : public ::testing::TestWithParam<HostCase>
 
 TEST_P(GroupHosts, ReadsTheGroupsHostLines)
 {
-    EXPECT_EQ(HostsOf(GetParam().file, GetParam().group), GetParam().hosts) << GetParam().what;
+    EXPECT_EQ(HostsOf(GetParam().file, GetParam().group), GetParam().hosts) << GetParam().name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, GroupHosts,
@@ -117,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, GroupHosts,
             "text after the closing bracket is ignored", "[A] more [B]\nh\n", "A", {{"h", ""}}},
         HostCase {
             "blanks inside the brackets belong to the name", "[ A ]\nh\n", " A ", {{"h", ""}}}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+    RowName());
 
 TEST(GroupFile, NamesKeepWhatTheBracketsCut)
 {

@@ -274,6 +274,7 @@ TEST_F(GroupLoad, CaptionPrefixFollowsTheLogModeAndShowsLiterally)
     const std::pair<int, const char*> cases[]
         = {{1, "[*] kelvoran : Servers"}, {2, "[+] kelvoran : Servers"}, {0, "kelvoran : Servers"}};
     for (const auto& [mode, caption] : cases) {
+        SCOPED_TRACE("log mode " + std::to_string(mode));
         f->logMode = mode;
         f.ChooseGroup("Servers");
         EXPECT_EQ(f->GetWindowText(), caption);

@@ -97,6 +97,7 @@ TEST_F(ProbeLoop, FirstProbesFiveSecondsAfterTheLoadThenResultsShow)
     EXPECT_EQ(f.ToolTip(2).substr(0, 18), "Request timed out\n");
     const std::int32_t results[] = {0, 12, -1};
     for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(f.Text(i, 1));
         HostEntry* e = Entry(f, i);
         EXPECT_EQ(e->result, results[i]);
         EXPECT_EQ(e->prevResult, results[i]);

@@ -1,7 +1,6 @@
 #include "probe/Scheduler.h"
 
 #include "hosts/HostEntry.h"
-#include "hosts/ResultValue.h"
 #include "view/MergeSort.h"
 
 #include <gtest/gtest.h>
@@ -54,24 +53,25 @@ TEST(Scheduler, DueStrictlyAfterTheIntervalAndAcrossTheTickWrap)
 {
     struct Case
     {
+        const char* name;
         std::uint32_t now;
         std::uint32_t lastDone;
         bool due;
     };
     const Case cases[] = {
-        {6000, 1000, false},
-        {6001, 1000, true},
-        {1000, 1000, false},
-        {0x00000400, 0xFFFFF000, true}, // 5120 ms across the wrap
-        {0x00000388, 0xFFFFFFFF, false}, // 905 ms across the wrap
-        {0x00000100, 0xFFFFF000, false}, // 4352 ms across the wrap
-        {0x80001388, 0x80000000, false}, // exactly 5000 across the sign change
-        {0x80001389, 0x80000000, true},
-        {0xFFFFFFFF, 0x00000000, true},
+        {"exactly the interval", 6000, 1000, false},
+        {"a millisecond past the interval", 6001, 1000, true},
+        {"just done", 1000, 1000, false},
+        {"5120 ms across the wrap", 0x00000400, 0xFFFFF000, true},
+        {"905 ms across the wrap", 0x00000388, 0xFFFFFFFF, false},
+        {"4352 ms across the wrap", 0x00000100, 0xFFFFF000, false},
+        {"exactly the interval across the sign change", 0x80001388, 0x80000000, false},
+        {"a millisecond past it across the sign change", 0x80001389, 0x80000000, true},
+        {"the longest time the tick count tells", 0xFFFFFFFF, 0x00000000, true},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(IsDue(c.now, static_cast<std::int32_t>(c.lastDone)), c.due)
-            << std::hex << c.now << " " << c.lastDone;
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(IsDue(c.now, static_cast<std::int32_t>(c.lastDone)), c.due);
     }
 }
 
@@ -159,12 +159,4 @@ TEST(Scheduler, EmptySnapshotStartsNothing)
     Entries entries;
     std::int32_t inFlight = 0;
     EXPECT_TRUE(Walk(entries, 10000, &inFlight).empty());
-}
-
-TEST(ResultText, TimeOrNotAvailable)
-{
-    EXPECT_EQ(ResultText(0), "0 ms");
-    EXPECT_EQ(ResultText(12), "12 ms");
-    EXPECT_EQ(ResultText(4999), "4999 ms");
-    EXPECT_EQ(ResultText(-1), "N/A");
 }

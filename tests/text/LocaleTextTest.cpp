@@ -1,5 +1,6 @@
 #include "text/LocaleText.h"
 #include "tests/support/LocaleSwitch.h"
+#include "tests/support/RowName.h"
 
 #include <gtest/gtest.h>
 
@@ -61,5 +62,4 @@ TEST_P(LocaleText, ConvertsInTheEncodingOfTheLocale)
     EXPECT_EQ(out, c.out);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, LocaleText, ::testing::ValuesIn(kCases),
-    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, LocaleText, ::testing::ValuesIn(kCases), RowName());

@@ -5,6 +5,7 @@
 #include "tests/support/FrameDriver.h"
 #include "tests/support/LocaleSwitch.h"
 #include "tests/support/ModalDriver.h"
+#include "tests/support/RowName.h"
 #include "tests/support/TempDir.h"
 #include "view/HostListCtrl.h"
 
@@ -133,8 +134,7 @@ TEST_P(LocaleWindow, GroupCaptionDescriptionsAndMarkShowTheLocalesCharacters)
     EXPECT_TRUE(WaitUntil([&] { return f->probesInFlight() == 0; }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Locales, LocaleWindow, ::testing::ValuesIn(kCases),
-    [](const ::testing::TestParamInfo<LocaleCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Locales, LocaleWindow, ::testing::ValuesIn(kCases), RowName());
 
 // A group file saved on a Korean Windows system: code page 949 (똠 is beyond
 // EUC-KR), CR LF line ends, read where the locale is UTF-8.

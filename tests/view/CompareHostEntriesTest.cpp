@@ -1,6 +1,7 @@
 #include "view/CompareHostEntries.h"
 
 #include "hosts/HostEntry.h"
+#include "tests/support/RowName.h"
 #include "view/MergeSort.h"
 
 #include <arpa/inet.h>
@@ -78,7 +79,7 @@ int Sign(int v)
 
 struct CompareRow
 {
-    const char* what;
+    const char* name;
     ItemData key;
     Fields a;
     Fields b;
@@ -87,7 +88,7 @@ struct CompareRow
 
 void PrintTo(const CompareRow& row, std::ostream* os)
 {
-    *os << row.what << " (key " << row.key << ")";
+    *os << row.name << " (key " << row.key << ")";
 }
 
 class CompareHostEntriesTable : public testing::TestWithParam<CompareRow>
@@ -151,7 +152,7 @@ const CompareRow kCompareRows[] = {
     {"description descending equal", -3, Description("web"), Description("web"), 0},
 
     {"unknown key 4", 4, Result(1, 1), Result(2, 2), 0},
-    {"unknown key -4", -4, Order(1), Order(2), 0},
+    {"unknown key minus 4", -4, Order(1), Order(2), 0},
     {"unknown key 2 + 2^32, not cut to 2", (ItemData(1) << 32) + 2, Result(1), Result(2), 0},
 
     {"missing entry after every order", 0, Missing(), Order(-5), 1},
@@ -167,7 +168,7 @@ const CompareRow kCompareRows[] = {
 };
 // clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Keys, CompareHostEntriesTable, testing::ValuesIn(kCompareRows));
+INSTANTIATE_TEST_SUITE_P(Keys, CompareHostEntriesTable, testing::ValuesIn(kCompareRows), RowName());
 
 const auto kResults = [](const HostEntry& e) { return e.result; };
 const auto kOrders = [](const HostEntry& e) { return e.order; };

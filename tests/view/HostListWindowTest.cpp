@@ -163,29 +163,31 @@ TEST_F(HostListWindow, HeaderClicksCycleEachColumnsKeyAndRenumberTheRows)
 
     struct Click
     {
+        const char* name;
         int column;
         std::int32_t key;
         std::vector<int> orders;
     };
     const Click clicks[] = {
-        {3, 3, {1, 4, 3, 0, 2}},
-        {3, -3, {2, 0, 3, 4, 1}},
-        {3, 0, {0, 1, 2, 3, 4}},
+        {"Desc ascending", 3, 3, {1, 4, 3, 0, 2}},
+        {"Desc descending", 3, -3, {2, 0, 3, 4, 1}},
+        {"Desc back to group order", 3, 0, {0, 1, 2, 3, 4}},
         // Addresses by number: 127.0.0.3 before 127.0.0.10.
-        {1, 1, {3, 1, 2, 0, 4}},
-        {1, -1, {4, 0, 2, 1, 3}},
+        {"IP ascending by number", 1, 1, {3, 1, 2, 0, 4}},
+        {"IP descending", 1, -1, {4, 0, 2, 1, 3}},
         // Another header starts ascending, not a toggle of the key in force.
-        {3, 3, {1, 4, 3, 0, 2}},
-        {1, 1, {3, 1, 2, 0, 4}},
-        {1, -1, {4, 0, 2, 1, 3}},
-        {1, 0, {0, 1, 2, 3, 4}},
+        {"Desc after IP descending", 3, 3, {1, 4, 3, 0, 2}},
+        {"IP after Desc", 1, 1, {3, 1, 2, 0, 4}},
+        {"IP descending again", 1, -1, {4, 0, 2, 1, 3}},
+        {"IP back to group order", 1, 0, {0, 1, 2, 3, 4}},
     };
     for (const Click& click : clicks) {
+        SCOPED_TRACE(click.name);
         SpoilRowNumbers(f);
         ClickHeader(f, click.column);
         EXPECT_EQ(f->hostList->sortKey, click.key);
-        EXPECT_EQ(Orders(f), click.orders) << "key " << click.key;
-        EXPECT_TRUE(RowsNumbered(f)) << "key " << click.key;
+        EXPECT_EQ(Orders(f), click.orders);
+        EXPECT_TRUE(RowsNumbered(f));
         for (int i = 0; i < f.RowCount(); ++i)
             EXPECT_EQ(f.Text(i, 1), Entry(f, i)->name) << "texts move with their rows";
     }

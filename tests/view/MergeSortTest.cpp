@@ -9,6 +9,7 @@
 #include <memory>
 #include <numeric>
 #include <random>
+#include <string>
 #include <vector>
 
 // The host list sorts with comparisons that are not a consistent order (equal
@@ -70,7 +71,10 @@ TEST_P(MergeSortUnderBadAnswers, AnswersFlippingMidSortKeepEveryElementOnce)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, MergeSortUnderBadAnswers, testing::ValuesIn(Sizes()));
+INSTANTIATE_TEST_SUITE_P(Sizes, MergeSortUnderBadAnswers, testing::ValuesIn(Sizes()),
+    [](const testing::TestParamInfo<std::size_t>& info) {
+        return std::to_string(info.param) + "_elements";
+    });
 
 // Probe results arriving while the list sorts by time: each comparison may see
 // other values than the one before it.

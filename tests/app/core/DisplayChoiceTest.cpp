@@ -1,5 +1,7 @@
 #include "app/DisplayChoice.h"
 
+#include "tests/support/RowName.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -16,7 +18,7 @@ namespace {
 
 struct ChoiceRow
 {
-    const char* what;
+    const char* name;
     std::map<std::string, std::string> environment;
     std::string platform;
     bool problem;
@@ -25,7 +27,7 @@ struct ChoiceRow
 
 void PrintTo(const ChoiceRow& row, std::ostream* os)
 {
-    *os << row.what;
+    *os << row.name;
 }
 
 class DisplayChoiceRows : public testing::TestWithParam<ChoiceRow>
@@ -55,7 +57,8 @@ INSTANTIATE_TEST_SUITE_P(Sessions, DisplayChoiceRows,
             "wayland", false, true},
         ChoiceRow {"empty values count as unset",
             {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}, "", true, false},
-        ChoiceRow {"nothing: no display", {}, "", true, false}));
+        ChoiceRow {"nothing: no display", {}, "", true, false}),
+    RowName());
 
 using Kind = StartupMessage::Kind;
 
@@ -89,6 +92,7 @@ TEST(FatalMessageCountdown, CountsAsQtDoes)
 {
     const std::pair<const char*, int> rows[] = {{nullptr, 0}, {"1", 1}, {"3", 3}, {"yes", 1}};
     for (const auto& [value, fatalAt] : rows) {
+        SCOPED_TRACE(std::string("QT_FATAL_WARNINGS ") + (value ? value : "unset"));
         FatalMessageCountdown countdown([value](const char* name) {
             return std::string_view(name) == "QT_FATAL_WARNINGS" ? value : nullptr;
         });
@@ -97,7 +101,7 @@ TEST(FatalMessageCountdown, CountsAsQtDoes)
             EXPECT_FALSE(countdown.Count(Kind::Critical));
             fatal = countdown.Count(Kind::Warning) ? i : 0;
         }
-        EXPECT_EQ(fatal, fatalAt) << (value ? value : "unset");
+        EXPECT_EQ(fatal, fatalAt);
     }
 }
 

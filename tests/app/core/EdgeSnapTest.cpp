@@ -1,5 +1,7 @@
 #include "app/EdgeSnap.h"
 
+#include "tests/support/RowName.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -23,7 +25,7 @@ Rect Window(std::int32_t left, std::int32_t top)
 
 struct SnapRow
 {
-    const char* what;
+    const char* name;
     Rect work;
     Rect before;
     Rect after;
@@ -31,7 +33,7 @@ struct SnapRow
 
 void PrintTo(const SnapRow& row, std::ostream* os)
 {
-    *os << row.what;
+    *os << row.name;
 }
 
 class EdgeSnap : public testing::TestWithParam<SnapRow>
@@ -82,11 +84,11 @@ const SnapRow kSnapRows[] = {
 };
 // clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Examples, EdgeSnap, testing::ValuesIn(kSnapRows));
+INSTANTIATE_TEST_SUITE_P(Examples, EdgeSnap, testing::ValuesIn(kSnapRows), RowName());
 
 struct MonitorRow
 {
-    const char* what;
+    const char* name;
     std::vector<Rect> monitors;
     Rect window;
     int expected;
@@ -94,7 +96,7 @@ struct MonitorRow
 
 void PrintTo(const MonitorRow& row, std::ostream* os)
 {
-    *os << row.what;
+    *os << row.name;
 }
 
 class MonitorChoice : public testing::TestWithParam<MonitorRow>
@@ -125,6 +127,6 @@ const MonitorRow kMonitorRows[] = {
 };
 // clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Screens, MonitorChoice, testing::ValuesIn(kMonitorRows));
+INSTANTIATE_TEST_SUITE_P(Screens, MonitorChoice, testing::ValuesIn(kMonitorRows), RowName());
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "app/FileVersion.h"
 
+#include "tests/support/RowName.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -190,7 +191,7 @@ TEST(FileVersionLayouts, OtherNotesBeforeOursAreSkipped)
 
 struct NoteRow
 {
-    const char* what;
+    const char* name;
     std::vector<Note> notes;
     std::string sectionName;
     std::uint32_t sectionType;
@@ -198,7 +199,7 @@ struct NoteRow
 
 void PrintTo(const NoteRow& row, std::ostream* os)
 {
-    *os << row.what;
+    *os << row.name;
 }
 
 class FileVersionWithoutOurNote : public testing::TestWithParam<NoteRow>
@@ -228,18 +229,18 @@ const NoteRow kNoteRows[] = {
 };
 // clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Notes, FileVersionWithoutOurNote, testing::ValuesIn(kNoteRows));
+INSTANTIATE_TEST_SUITE_P(Notes, FileVersionWithoutOurNote, testing::ValuesIn(kNoteRows), RowName());
 
 // Damaged files: every offset and size may be anything.
 struct DamageRow
 {
-    const char* what;
+    const char* name;
     void (*damage)(Elf&);
 };
 
 void PrintTo(const DamageRow& row, std::ostream* os)
 {
-    *os << row.what;
+    *os << row.name;
 }
 
 class FileVersionOfDamagedElf : public testing::TestWithParam<DamageRow>
@@ -288,7 +289,8 @@ const DamageRow kDamageRows[] = {
 };
 // clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Damage, FileVersionOfDamagedElf, testing::ValuesIn(kDamageRows));
+INSTANTIATE_TEST_SUITE_P(
+    Damage, FileVersionOfDamagedElf, testing::ValuesIn(kDamageRows), RowName());
 
 TEST(FileVersionOfOtherFiles, GivesEmpty)
 {
