@@ -9,10 +9,9 @@
 // What a host's tooltip tells beyond its row: why its latest probe ended as it
 // did and its exact round trip, since when it has answered (or not), how it
 // has fared since its group was loaded, its outages, its latest results and
-// its last 24 hours. It lives in
-// the host entry, which every group load makes anew, so everything starts
-// afresh with each load; each result is booked into it by BookResult
-// (HostEntry.h). Window thread only, as the entry.
+// its last 24 hours. It lives in the host entry, which every group load makes
+// anew, so everything starts afresh with each load; each result is booked
+// into it by BookResult (HostEntry.h). Window thread only, as the entry.
 struct HostDetails
 {
     // The latest outcome as the probe's worker handed it back.

@@ -32,8 +32,9 @@ struct HostEntry
 // and round trip, the state, figures and outages of the details, the ring of
 // latest results and the day's spans. The one place where a result changes
 // them; `tick` is the tick count and `wall` the wall clock as the result is
-// handled. Constant time, no allocation: it runs for every result. prevResult, lastDone and busy
-// are the window's: it sets them once it has shown and logged the new result.
+// handled. Constant time, no allocation: it runs for every result.
+// prevResult, lastDone and busy are the window's: it sets them once it has
+// shown and logged the new result.
 void BookResult(
     HostEntry& entry, const ProbeOutcome& outcome, std::uint32_t tick, std::time_t wall);
 

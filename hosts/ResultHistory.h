@@ -8,9 +8,9 @@
 // A host's latest results, for the picture of them in its tooltip: a fixed
 // ring that takes a result in constant time and never allocates, so that it
 // can sit in every host entry (368 bytes). It keeps what the picture shows: a
-// round trip as its level on the picture's scale (RoundTripScale), and the whole
-// seconds since the result before, so that the picture can say how long ago
-// its oldest result came. After a pause of more than 18 hours between two
+// round trip as its level on the pictures' scale (RoundTripScale), one byte,
+// and the whole seconds since the result before, so that the picture can say
+// how long ago its oldest result came. After a pause of more than 18 hours between two
 // results it starts afresh.
 class ResultHistory
 {

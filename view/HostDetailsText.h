@@ -44,7 +44,8 @@ std::string HostDetailsText(const HostEntry& entry, std::uint32_t tick, std::tim
 
 // A host's last 24 hours in words, what the tooltip's second picture shows:
 // "Last 24 h: 2 outages, 99.1 % answered, worst 12 ms", the outages those
-// that began within them, the worst round trip to the picture's two figures;
+// that began within them ("at least 31 outages" where ten minutes held more
+// than their span counts), the worst round trip to the picture's two figures;
 // "Last 24 h: no answer" or "Last 24 h: no results" for a day without either.
 // `tick` is now. ASCII only.
 std::string DayInWords(const HostEntry& entry, std::uint32_t tick);
