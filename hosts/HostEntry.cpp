@@ -3,6 +3,7 @@
 #include "icmp/IcmpProbe.h"
 #include "tick/TickCount.h"
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 
@@ -20,6 +21,15 @@ void AddAnswer(HostDetails& d, std::uint32_t us, std::time_t wall)
     d.sumUs += us;
     d.sumSquaresUs += static_cast<double>(us) * us;
     d.lastAnswer = wall;
+}
+
+// The outage that the current state, not answering, has been ends with an
+// answer at `tick`.
+void EndOutage(HostDetails& d, std::uint32_t tick, std::time_t wall)
+{
+    const std::uint64_t ms = d.stateAgeMs + TicksSince(tick, d.lastTick);
+    d.longestOutageS = std::max(d.longestOutageS, static_cast<std::uint32_t>(ms / 1000));
+    d.lastOutageWallS = static_cast<std::int32_t>(wall - d.stateSince);
 }
 
 } // namespace
@@ -48,16 +58,22 @@ void BookResult(HostEntry& entry, const ProbeOutcome& outcome, std::uint32_t tic
     HostDetails& d = entry.details;
     // The host before this result (firstResult, answeredBefore) and after it
     // (answersNow). The records change in this order: first the state and its
-    // age, which are judged against what the result before left (probes,
-    // answering, lastTick) and so come before anything overwrites that; then
-    // the latest outcome, the result value that the row, its colour and the
-    // logging rule read; last the figures since the load and the ring, taken
-    // from the outcome itself rather than from the records.
+    // age, and an outage that ends or begins with it, which are judged
+    // against what the result before left (probes, answering, lastTick) and
+    // so come before anything overwrites that; then the latest outcome, the
+    // result value that the row, its colour and the logging rule read; last
+    // the figures since the load, the ring and the day, taken from the
+    // outcome itself rather than from the records.
     const bool firstResult = d.probes == 0;
     const bool answeredBefore = d.answering;
     const bool answersNow = outcome.Answered();
+    const bool outageBegins = !answersNow && (firstResult || answeredBefore);
 
     if (firstResult || answersNow != answeredBefore) {
+        if (answersNow && !firstResult)
+            EndOutage(d, tick, wall);
+        if (outageBegins)
+            ++d.outages;
         d.answering = answersNow;
         d.stateSince = wall;
         d.stateAgeMs = 0;
@@ -76,5 +92,8 @@ void BookResult(HostEntry& entry, const ProbeOutcome& outcome, std::uint32_t tic
     ++d.probes;
     if (answersNow)
         AddAnswer(d, outcome.reply.roundTripUs, wall);
-    d.recent.Add(answersNow ? std::optional(outcome.reply.roundTripUs) : std::nullopt, tick);
+    const std::optional<std::uint32_t> roundTripUs
+        = answersNow ? std::optional(outcome.reply.roundTripUs) : std::nullopt;
+    d.recent.Add(roundTripUs, tick);
+    d.day.Add(roundTripUs, outageBegins, tick);
 }

@@ -29,11 +29,12 @@ struct HostEntry
 };
 
 // A probe's outcome in its host's own records: the result value, its reason
-// and round trip, the state and figures of the details and the ring of latest
-// results. The one place where a result changes them; `tick` is the tick count
-// and `wall` the wall clock as the result is handled. Constant time, no
-// allocation: it runs for every result. prevResult, lastDone and busy are the
-// window's: it sets them once it has shown and logged the new result.
+// and round trip, the state, figures and outages of the details, the ring of
+// latest results and the day's spans. The one place where a result changes
+// them; `tick` is the tick count and `wall` the wall clock as the result is
+// handled. Constant time, no allocation: it runs for every result.
+// prevResult, lastDone and busy are the window's: it sets them once it has
+// shown and logged the new result.
 void BookResult(
     HostEntry& entry, const ProbeOutcome& outcome, std::uint32_t tick, std::time_t wall);
 

@@ -1,23 +1,10 @@
 #include "hosts/ResultHistory.h"
 
+#include "hosts/RoundTripScale.h"
 #include "tick/TickCount.h"
-
-#include <algorithm>
-#include <cmath>
 
 namespace {
 constexpr std::uint8_t kNoAnswer = 0xFF;
-}
-
-std::uint8_t ResultHistory::LevelOf(std::uint32_t us)
-{
-    static const double bottom = std::log10(kBottomUs);
-    static const double span = std::log10(kTopUs) - bottom;
-    if (us <= kBottomUs)
-        return 0;
-    if (us >= kTopUs)
-        return kTopLevel;
-    return static_cast<std::uint8_t>(std::lround((std::log10(us) - bottom) / span * kTopLevel));
 }
 
 void ResultHistory::Add(std::optional<std::uint32_t> roundTripUs, std::uint32_t tick)
@@ -34,7 +21,7 @@ void ResultHistory::Add(std::optional<std::uint32_t> roundTripUs, std::uint32_t 
     }
     gaps_[next_] = static_cast<std::uint16_t>(sincePrevious / 1000);
     carryMs_ = static_cast<std::uint16_t>(sincePrevious % 1000);
-    levels_[next_] = roundTripUs ? LevelOf(*roundTripUs) : kNoAnswer;
+    levels_[next_] = roundTripUs ? RoundTripScale::LevelOf(*roundTripUs) : kNoAnswer;
     lastTick_ = tick;
     next_ = static_cast<std::uint8_t>((next_ + 1) % kCapacity);
     if (size_ < kCapacity)

@@ -8,23 +8,15 @@
 // A host's latest results, for the picture of them in its tooltip: a fixed
 // ring that takes a result in constant time and never allocates, so that it
 // can sit in every host entry (368 bytes). It keeps what the picture shows: a
-// round trip as its level on a logarithmic scale, one byte, and the whole
-// seconds since the result before, so that the picture can say how long ago
-// its oldest result came. After a pause of more than 18 hours between two
+// round trip as its level on the pictures' scale (RoundTripScale), one byte,
+// and the whole seconds since the result before, so that the picture can say
+// how long ago its oldest result came. After a pause of more than 18 hours between two
 // results it starts afresh.
 class ResultHistory
 {
 public:
     // Ten minutes at one result every 5 s.
     static constexpr std::size_t kCapacity = 120;
-    // The scale: a switch's 0.05 ms and a far host's 500 ms both show.
-    static constexpr std::uint32_t kBottomUs = 10;
-    static constexpr std::uint32_t kTopUs = 1'000'000;
-    static constexpr std::uint8_t kTopLevel = 250;
-
-    // A round trip's level: 0 at kBottomUs and below, kTopLevel at kTopUs and
-    // above, logarithmic in between.
-    static std::uint8_t LevelOf(std::uint32_t us);
 
     // A result handled at `tick`: an answer's round trip in microseconds, or
     // nothing for a probe without one. The oldest makes room once the ring is

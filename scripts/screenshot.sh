@@ -24,7 +24,12 @@
 # falls silent for 20 s), one through a router's "host unreachable", and
 # others fail at once for want of a route. After SHOT_WAIT seconds (180 by
 # default) another program's window takes the focus, the mouse rests on the
-# flapping host's row, and the picture shows the window with the tooltip.
+# flapping host's row, and the picture shows the window with the tooltip: its
+# words with the outages, its latest results and its day, whose newest bar
+# shows the silences' share in red.
+#
+# SHOT_DISPLAY=N takes the pictures on display :N rather than the first free
+# one from :97 on.
 #
 # Needs root (for the namespace), Xvfb, openbox, xdotool and imagemagick;
 # weston and Xwayland for --xwayland.
@@ -53,7 +58,12 @@ for tool in "${tools[@]}"; do
   command -v "$tool" >/dev/null || { echo "screenshot: $tool is missing" >&2; exit 1; }
 done
 
-display=97
+# The first free display from :97 on, or the one SHOT_DISPLAY names.
+display=${SHOT_DISPLAY:-97}
+if [ -n "${SHOT_DISPLAY:-}" ] && [ -e "/tmp/.X$display-lock" ]; then
+  echo "screenshot: display :$display is taken" >&2
+  exit 1
+fi
 while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
 work=$(mktemp -d)
 pids=()

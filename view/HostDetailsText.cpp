@@ -2,10 +2,12 @@
 
 #include "hosts/HostEntry.h"
 #include "hosts/ResultValue.h"
+#include "hosts/RoundTripScale.h"
 #include "icmp/IcmpStatus.h"
 #include "icmp/Resolver.h"
 #include "tick/TickCount.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -70,6 +72,33 @@ std::string TimeOfDay(std::time_t then, std::time_t now)
     return text;
 }
 
+// How long the current state, answering or not, has held at `tick`.
+std::uint64_t StateAgeMs(const HostDetails& d, std::uint32_t tick)
+{
+    return d.stateAgeMs + TicksSince(tick, d.lastTick);
+}
+
+// "Outages: none", or how many, the longest and the last, which may still run:
+// "Outages: 3, longest 4 min 10 s, last 11:52:07–11:56:17", "..., last
+// 11:52:07–now".
+std::string OutageLine(const HostDetails& d, std::uint32_t tick, std::time_t wall)
+{
+    if (d.outages == 0)
+        return "Outages: none";
+    const std::string dash = "\xE2\x80\x93"; // U+2013, an en dash, in UTF-8
+    std::uint64_t longestMs = std::uint64_t {d.longestOutageS} * 1000;
+    std::string last;
+    if (d.answering) {
+        last = TimeOfDay(d.stateSince - d.lastOutageWallS, wall) + dash
+            + TimeOfDay(d.stateSince, wall);
+    } else {
+        longestMs = std::max(longestMs, StateAgeMs(d, tick));
+        last = TimeOfDay(d.stateSince, wall) + dash + "now";
+    }
+    return "Outages: " + std::to_string(d.outages) + ", longest " + DurationText(longestMs)
+        + ", last " + last;
+}
+
 } // namespace
 
 std::string MillisecondsText(std::uint64_t us)
@@ -88,6 +117,22 @@ std::string MillisecondsText(std::uint64_t us)
     for (int i = decimals; i < 3; ++i)
         fraction /= 10;
     std::snprintf(text, sizeof text, "%llu.%0*u", whole, decimals, fraction);
+    return text;
+}
+
+std::string RoughMilliseconds(std::uint64_t us)
+{
+    // Rounded to two figures, written as the exact ones are, and cut short of
+    // the zeros that are then left after the point.
+    std::uint64_t unit = 1;
+    while (us >= unit * 100)
+        unit *= 10;
+    std::string text = MillisecondsText((us + unit / 2) / unit * unit);
+    if (text.find('.') != std::string::npos) {
+        text.erase(text.find_last_not_of('0') + 1);
+        if (text.back() == '.')
+            text.pop_back();
+    }
     return text;
 }
 
@@ -134,7 +179,7 @@ std::string HostDetailsText(const HostEntry& entry, std::uint32_t tick, std::tim
     std::string text = ProbeOutcomeText(entry.result, d.status, d.source, d.roundTripUs);
     if (d.probes == 0)
         return text;
-    const std::uint64_t age = d.stateAgeMs + TicksSince(tick, d.lastTick);
+    const std::uint64_t age = StateAgeMs(d, tick);
     const std::string state = d.answering ? "Answering" : ResultText(kResultNoReply);
     text += "\n" + state + " since " + TimeOfDay(d.stateSince, wall) + " (" + DurationText(age)
         + ")";
@@ -154,7 +199,40 @@ std::string HostDetailsText(const HostEntry& entry, std::uint32_t tick, std::tim
     text += "\nRound trip min/avg/max/mdev " + MillisecondsText(d.minUs) + "/"
         + MillisecondsText(d.sumUs / d.answers) + "/" + MillisecondsText(d.maxUs) + "/"
         + MillisecondsText(static_cast<std::uint64_t>(deviation)) + " ms";
-    return text + "\nLast answer: " + TimeOfDay(d.lastAnswer, wall);
+    text += "\nLast answer: " + TimeOfDay(d.lastAnswer, wall);
+    return text + "\n" + OutageLine(d, tick, wall);
+}
+
+std::string DayInWords(const HostEntry& entry, std::uint32_t tick)
+{
+    std::uint64_t answers = 0;
+    std::uint64_t misses = 0;
+    std::uint64_t outages = 0;
+    bool outagesCut = false;
+    std::uint8_t worst = 0;
+    for (std::size_t i = 0; i < DayHistory::kSpans; ++i) {
+        const DaySpan span = entry.details.day.Span(i, tick);
+        if (span.answers > 0)
+            worst = answers == 0 ? span.worstLevel : std::max(worst, span.worstLevel);
+        answers += span.answers;
+        misses += span.misses;
+        outages += span.outagesBegun;
+        outagesCut = outagesCut || span.outagesBegun == DayHistory::kMostOutagesBegun;
+    }
+    if (answers + misses == 0)
+        return "Last 24 h: no results";
+    if (answers == 0)
+        return "Last 24 h: no answer";
+    std::string text = "Last 24 h: ";
+    if (outages == 0)
+        text += "no outages";
+    else
+        text += (outagesCut ? "at least " : "") + std::to_string(outages)
+            + (outages == 1 ? " outage" : " outages");
+    // Cut rather than rounded, as the loss is: 100 % only when every probe
+    // was answered.
+    text += ", " + Tenths(answers * 1000 / (answers + misses)) + " % answered";
+    return text + ", worst " + RoughMilliseconds(RoundTripScale::UsOf(worst)) + " ms";
 }
 
 std::string DescriptionLine(const HostEntry& entry)

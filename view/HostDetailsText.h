@@ -11,6 +11,11 @@ struct HostEntry;
 // milliseconds: "0.052", "9.999", "12.34", "123.4", "1234".
 std::string MillisecondsText(std::uint64_t us);
 
+// A round trip in milliseconds from microseconds, rounded to two figures, for
+// what is only known to them (a level on the pictures' scale): "0.052",
+// "1.2", "13", "1000".
+std::string RoughMilliseconds(std::uint64_t us);
+
 // A length of time to its two largest units, cut rather than rounded: "45 s",
 // "4 min 10 s", "2 h 5 min", "3 d 4 h"; a zero second unit is left out ("3 min").
 std::string DurationText(std::uint64_t ms);
@@ -27,9 +32,23 @@ std::string ProbeOutcomeText(
 
 // A host's tooltip, one line each: the latest outcome; since when its state
 // holds, as local time and how long ago; probes sent and answered, loss, round
-// trips and the time of the last answer since the group was loaded. `tick`
-// and `wall` are now. ASCII only.
+// trips, the time of the last answer and the outages (see the outage line
+// below) since the group was loaded. `tick` and `wall` are now. In UTF-8,
+// whatever the locale: the outage line's times are joined by an en dash.
+//
+// The outage line, for a host that has answered since the load: "Outages:
+// none", or "Outages: 3, longest 4 min 10 s, last 11:52:07–11:56:17", the
+// last one "11:52:07–now" while it runs. An outage runs from a result
+// without answer to the next answer, as Log by status logs it.
 std::string HostDetailsText(const HostEntry& entry, std::uint32_t tick, std::time_t wall);
+
+// A host's last 24 hours in words, what the tooltip's second picture shows:
+// "Last 24 h: 2 outages, 99.1 % answered, worst 12 ms", the outages those
+// that began within them ("at least 31 outages" where ten minutes held more
+// than their span counts), the worst round trip to the picture's two figures;
+// "Last 24 h: no answer" or "Last 24 h: no results" for a day without either.
+// `tick` is now. ASCII only.
+std::string DayInWords(const HostEntry& entry, std::uint32_t tick);
 
 // The tooltip's line with the whole description, for a list that shows it cut
 // short; in the locale's encoding, as the description.

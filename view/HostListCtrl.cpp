@@ -200,16 +200,17 @@ QString CHostListCtrl::RowToolTip(int row) const
         return {};
     // Rich text, so that a long description wraps while the other lines stay
     // whole; escaped, so that a description that looks like markup shows as
-    // written.
-    auto paragraph = [](const std::string& text, const QString& style) {
-        QString html = FromLocaleBytes(text).toHtmlEscaped();
+    // written. The details are the program's own words, in UTF-8; the
+    // description is in the locale's encoding.
+    auto paragraph = [](const QString& text, const QString& style) {
+        QString html = text.toHtmlEscaped();
         html.replace(QLatin1Char('\n'), QStringLiteral("<br>"));
         return QStringLiteral("<p%1>%2</p>").arg(style, html);
     };
-    QString tip = paragraph(
-        HostDetailsText(*entry, tick(), wallClock()), QStringLiteral(" style='white-space:pre'"));
+    QString tip = paragraph(QString::fromStdString(HostDetailsText(*entry, tick(), wallClock())),
+        QStringLiteral(" style='white-space:pre'"));
     if (DescriptionCut(row))
-        tip += paragraph(DescriptionLine(*entry), {});
+        tip += paragraph(FromLocaleBytes(DescriptionLine(*entry)), {});
     return tip;
 }
 
@@ -230,7 +231,7 @@ bool CHostListCtrl::viewportEvent(QEvent* event)
     // asked for again, with that row's details.
     const QRect cell = visualRect(index);
     tip_->ShowTip(help->globalPos(), QRect(0, cell.top(), viewport()->width(), cell.height()),
-        RowToolTip(index.row()), entry->details.recent, tick());
+        RowToolTip(index.row()), entry->details, tick());
     return true;
 }
 
@@ -244,7 +245,7 @@ void CHostListCtrl::RefreshToolTip()
         HideToolTip();
         return;
     }
-    tip_->UpdateTip(RowToolTip(index.row()), entry->details.recent, tick());
+    tip_->UpdateTip(RowToolTip(index.row()), entry->details, tick());
 }
 
 void CHostListCtrl::HideToolTip()

@@ -1,5 +1,8 @@
 #include "view/HostToolTip.h"
 
+#include "hosts/HostDetails.h"
+#include "hosts/RoundTripScale.h"
+#include "view/BarChart.h"
 #include "view/HostDetailsText.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -14,19 +17,16 @@
 #include <QToolTip>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
 
-// The picture: one bar per result, two pixels wide and one apart, on a scale
-// of 48 pixels.
-constexpr int kBarWidth = 2;
-constexpr int kBarPitch = 3;
-constexpr int kBarsWidth = static_cast<int>(ResultHistory::kCapacity) * kBarPitch;
-constexpr int kBarsHeight = 48;
-constexpr int kTextGap = 6; // between the words and the picture
+constexpr int kTextGap = 6; // between the words and the pictures, and between the pictures
 constexpr int kLabelGap = 4; // between the bars and their labels
-constexpr int kLevelsPerDecade = ResultHistory::kTopLevel / 5;
+constexpr int kLevelsPerDecade = RoundTripScale::kTopLevel / RoundTripScale::kDecades;
+constexpr std::size_t kSpansPerHour = 6;
+constexpr std::size_t kSpansPerMark = 6 * kSpansPerHour; // the day is marked every sixth hour
 const QColor kAnswerColor(0x2e, 0x7d, 0x32);
 
 QFont LabelFont(const QFont& font)
@@ -42,14 +42,25 @@ QFont LabelFont(const QFont& font)
 // "1000 ms", "0.01 ms": the scale's ends need no trailing zeros.
 QString ScaleText(std::uint32_t us)
 {
-    QString text = QString::fromStdString(MillisecondsText(us));
-    if (text.contains(QLatin1Char('.'))) {
-        while (text.endsWith(QLatin1Char('0')))
-            text.chop(1);
-        if (text.endsWith(QLatin1Char('.')))
-            text.chop(1);
-    }
-    return text + QStringLiteral(" ms");
+    return QString::fromStdString(RoughMilliseconds(us)) + QStringLiteral(" ms");
+}
+
+// A picture: half a label above the scale's top, for the label at its end,
+// the bars, and a line of labels under them.
+int PictureHeight(const QFontMetrics& small)
+{
+    return small.height() / 2 + BarChart::kHeight + kLabelGap / 2 + small.height();
+}
+
+// A line one device pixel thick from `from`, across or down. Filled rather
+// than drawn: Qt's raster engine hands a translucent pen's line to its thread
+// pool and waits for it, which cost more than the rest of the tooltip.
+void FillHairline(
+    QPainter& painter, QPointF from, double length, Qt::Orientation way, const QColor& colour)
+{
+    const double px = 1.0 / painter.device()->devicePixelRatioF();
+    const QSizeF size = way == Qt::Horizontal ? QSizeF(length, px) : QSizeF(px, length);
+    painter.fillRect(QRectF(from, size), colour);
 }
 
 } // namespace
@@ -70,23 +81,24 @@ CHostToolTip::CHostToolTip(QWidget* area, QColor noAnswer)
 }
 
 void CHostToolTip::ShowTip(const QPoint& globalPos, const QRect& row, const QString& text,
-    const ResultHistory& recent, std::uint32_t tick)
+    const HostDetails& details, std::uint32_t tick)
 {
     const QPoint anchor = area_->mapFromGlobal(globalPos);
     const bool moved = !isVisible() || !row_.contains(anchor) || row != row_;
     anchor_ = anchor;
     row_ = row;
-    UpdateTip(text, recent, tick);
+    UpdateTip(text, details, tick);
     if (moved)
         Place(globalPos);
     show();
 }
 
-void CHostToolTip::UpdateTip(const QString& text, const ResultHistory& recent, std::uint32_t tick)
+void CHostToolTip::UpdateTip(const QString& text, const HostDetails& details, std::uint32_t tick)
 {
     text_.setHtml(text);
-    recent_ = recent;
-    oldestAgeMs_ = recent.OldestAgeMs(tick);
+    recent_ = details.recent;
+    day_ = details.day;
+    tick_ = tick;
     Fit();
     update();
 }
@@ -95,13 +107,14 @@ void CHostToolTip::Fit()
 {
     margin_ = style()->pixelMetric(QStyle::PM_ToolTipLabelFrameWidth, nullptr, this) + 3;
     const QFontMetrics small(LabelFont(font()));
-    const int scaleWidth = std::max(small.horizontalAdvance(ScaleText(ResultHistory::kTopUs)),
-                               small.horizontalAdvance(ScaleText(ResultHistory::kBottomUs)))
+    scaleWidth_ = std::max(small.horizontalAdvance(ScaleText(RoundTripScale::kTopUs)),
+                      small.horizontalAdvance(ScaleText(RoundTripScale::kBottomUs)))
         + kLabelGap;
-    const QSize picture(
-        scaleWidth + kBarsWidth, small.height() / 2 + kBarsHeight + kLabelGap / 2 + small.height());
+    // The day has the more bars: both pictures are as wide as it.
+    const QSize picture(scaleWidth_ + static_cast<int>(DayHistory::kSpans) * BarChart::kBarPitch,
+        PictureHeight(small));
 
-    // Lines kept whole set the width, unless the picture is wider; a long
+    // Lines kept whole set the width, unless the pictures are wider; a long
     // description wraps within it.
     // (Every width set lays the text out anew.)
     text_.setDefaultFont(font());
@@ -111,9 +124,10 @@ void CHostToolTip::Fit()
         text_.setTextWidth(width);
     const int textHeight = static_cast<int>(std::ceil(text_.size().height()));
 
-    history_ = QRect(
+    recentBox_ = QRect(
         QPoint(margin_ + width - picture.width(), margin_ + textHeight + kTextGap), picture);
-    resize(width + 2 * margin_, textHeight + kTextGap + picture.height() + 2 * margin_);
+    dayBox_ = recentBox_.translated(0, picture.height() + kTextGap);
+    resize(width + 2 * margin_, dayBox_.bottom() + 1 + margin_);
 }
 
 void CHostToolTip::Place(const QPoint& globalPos)
@@ -188,66 +202,121 @@ void CHostToolTip::paintEvent(QPaintEvent*)
     text_.documentLayout()->draw(&painter, context);
     painter.restore();
 
-    PaintHistory(painter, history_);
+    PaintRecent(painter);
+    PaintDay(painter);
 }
 
-void CHostToolTip::PaintHistory(QPainter& painter, const QRect& box) const
+BarChart CHostToolTip::ChartIn(const QRect& box, std::size_t count) const
 {
-    const QFont labelFont = LabelFont(font());
-    const QFontMetrics small(labelFont);
-    const QRectF bars(
-        box.right() + 1 - kBarsWidth, box.top() + small.height() / 2, kBarsWidth, kBarsHeight);
+    const QFontMetrics small(LabelFont(font()));
+    return BarChart {static_cast<double>(box.left() + scaleWidth_),
+        static_cast<double>(box.top() + small.height() / 2), count};
+}
+
+void CHostToolTip::PaintScale(QPainter& painter, const BarChart& chart, const QRect& box) const
+{
     const QColor ink = palette().color(QPalette::ToolTipText);
-    auto levelY = [&](double level) {
-        return bars.bottom() - level / ResultHistory::kTopLevel * bars.height();
-    };
-
     // A line at each decade of the scale, the ends darker.
-    for (int level = 0; level <= ResultHistory::kTopLevel; level += kLevelsPerDecade) {
+    for (int level = 0; level <= RoundTripScale::kTopLevel; level += kLevelsPerDecade) {
         QColor line = ink;
-        line.setAlpha(level == 0 || level == ResultHistory::kTopLevel ? 110 : 35);
-        painter.setPen(QPen(line, 0));
-        const double y = std::round(levelY(level)) + 0.5;
-        painter.drawLine(QPointF(bars.left(), y), QPointF(bars.right(), y));
+        line.setAlpha(level == 0 || level == RoundTripScale::kTopLevel ? 110 : 35);
+        FillHairline(painter, QPointF(chart.left, std::round(chart.LevelY(level))), chart.Width(),
+            Qt::Horizontal, line);
     }
+    // The scale's ends beside their lines.
+    const QFontMetrics small(LabelFont(font()));
+    painter.setFont(LabelFont(font()));
+    painter.setPen(ink);
+    for (const double y : {chart.top, chart.Bottom()}) {
+        const QRectF label(box.left(), y - small.height() / 2.0,
+            chart.left - kLabelGap - box.left(), small.height());
+        painter.drawText(label, Qt::AlignRight | Qt::AlignVCenter,
+            ScaleText(y == chart.top ? RoundTripScale::kTopUs : RoundTripScale::kBottomUs));
+    }
+}
 
-    // One bar per result, the newest at the right end; a place not yet taken
-    // stays empty. A result without answer fills the height in red; an
-    // answer, however quick, shows at least two pixels.
+// Each bar as high as its slowest answer, in green, with its share without
+// answer over it in red from the bottom; a bar with neither is not drawn.
+void CHostToolTip::PaintBars(
+    QPainter& painter, const BarChart& chart, std::span<const Bar> bars) const
+{
     painter.setPen(Qt::NoPen);
+    for (std::size_t i = 0; i < bars.size(); ++i) {
+        const double x = chart.BarLeft(i);
+        if (bars[i].level) {
+            const double top = chart.AnswerTop(*bars[i].level);
+            painter.fillRect(
+                QRectF(x, top, BarChart::kBarWidth, chart.Bottom() - top), kAnswerColor);
+        }
+        if (bars[i].missShare > 0) {
+            const double top = chart.MissTop(bars[i].missShare);
+            painter.fillRect(QRectF(x, top, BarChart::kBarWidth, chart.Bottom() - top), noAnswer_);
+        }
+    }
+}
+
+void CHostToolTip::PaintRecent(QPainter& painter) const
+{
+    // One bar per result, the newest at the right end; a place not yet taken
+    // stays empty. A result without answer is all red.
+    const BarChart chart = ChartIn(recentBox_, ResultHistory::kCapacity);
+    PaintScale(painter, chart, recentBox_);
     const std::size_t count = recent_.Size();
     const std::size_t empty = ResultHistory::kCapacity - count;
+    std::array<Bar, ResultHistory::kCapacity> bars {};
     for (std::size_t i = 0; i < count; ++i) {
-        const double x = bars.left() + static_cast<double>((empty + i) * kBarPitch);
         const std::optional<std::uint8_t> level = recent_.Level(i);
-        if (!level) {
-            painter.fillRect(QRectF(x, bars.top(), kBarWidth, bars.height()), noAnswer_);
-            continue;
-        }
-        const double top = std::min(levelY(*level), bars.bottom() - 2);
-        painter.fillRect(QRectF(x, top, kBarWidth, bars.bottom() - top), kAnswerColor);
+        bars[empty + i] = level ? Bar {level, 0.0} : Bar {std::nullopt, 1.0};
     }
+    PaintBars(painter, chart, bars);
 
-    painter.setFont(labelFont);
-    painter.setPen(ink);
-    // The scale's ends beside their lines.
-    const double labelRight = bars.left() - kLabelGap;
-    for (const double y : {bars.top(), bars.bottom()}) {
-        const QRectF label(
-            box.left(), y - small.height() / 2.0, labelRight - box.left(), small.height());
-        painter.drawText(label, Qt::AlignRight | Qt::AlignVCenter,
-            ScaleText(y == bars.top() ? ResultHistory::kTopUs : ResultHistory::kBottomUs));
-    }
-    const QRectF ends(bars.left(), bars.bottom() + kLabelGap / 2, bars.width(), small.height());
+    const QFontMetrics small(LabelFont(font()));
+    painter.setFont(LabelFont(font()));
+    painter.setPen(palette().color(QPalette::ToolTipText));
+    const QRectF ends(chart.left, chart.Bottom() + kLabelGap / 2, chart.Width(), small.height());
     painter.drawText(ends, Qt::AlignRight | Qt::AlignTop, QStringLiteral("now"));
     if (count == 0)
         return;
     // How long ago the oldest result came, under it; it leaves room for "now".
-    const QString ago = QString::fromStdString(AgoText(oldestAgeMs_));
+    const QString ago = QString::fromStdString(AgoText(recent_.OldestAgeMs(tick_)));
     const double room = ends.right() - small.horizontalAdvance(QStringLiteral("now")) - kLabelGap
         - small.horizontalAdvance(ago);
-    const double left = std::min(bars.left() + static_cast<double>(empty * kBarPitch), room);
-    const double x = std::max(left, bars.left());
+    const double x = std::max(std::min(chart.BarLeft(empty), room), chart.left);
     painter.drawText(
         QRectF(x, ends.top(), ends.right() - x, ends.height()), Qt::AlignLeft | Qt::AlignTop, ago);
+}
+
+void CHostToolTip::PaintDay(QPainter& painter) const
+{
+    const BarChart chart = ChartIn(dayBox_, DayHistory::kSpans);
+    PaintScale(painter, chart, dayBox_);
+    std::array<Bar, DayHistory::kSpans> bars {};
+    for (std::size_t i = 0; i < DayHistory::kSpans; ++i) {
+        const DaySpan span = day_.Span(i, tick_);
+        if (span.Empty())
+            continue;
+        bars[i].level = span.answers > 0 ? std::optional(span.worstLevel) : std::nullopt;
+        bars[i].missShare = static_cast<double>(span.misses) / (span.answers + span.misses);
+    }
+    PaintBars(painter, chart, bars);
+
+    // The ends, and a mark every sixth hour between them.
+    const QFontMetrics small(LabelFont(font()));
+    const QColor ink = palette().color(QPalette::ToolTipText);
+    const QRectF labels(chart.left, chart.Bottom() + kLabelGap / 2, chart.Width(), small.height());
+    painter.setFont(LabelFont(font()));
+    for (std::size_t span = kSpansPerMark; span < DayHistory::kSpans; span += kSpansPerMark) {
+        QColor line = ink;
+        line.setAlpha(35);
+        const double x = std::floor(chart.Between(span));
+        FillHairline(painter, QPointF(x, chart.top), BarChart::kHeight, Qt::Vertical, line);
+        painter.setPen(ink);
+        const QString hours
+            = QStringLiteral("%1 h").arg((DayHistory::kSpans - span) / kSpansPerHour);
+        painter.drawText(QRectF(x - 30, labels.top(), 60, labels.height()),
+            Qt::AlignHCenter | Qt::AlignTop, hours);
+    }
+    painter.setPen(ink);
+    painter.drawText(labels, Qt::AlignLeft | Qt::AlignTop, QStringLiteral("24 h ago"));
+    painter.drawText(labels, Qt::AlignRight | Qt::AlignTop, QStringLiteral("now"));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "hosts/DayHistory.h"
 #include "hosts/ResultHistory.h"
 
 #include <QColor>
@@ -8,13 +9,19 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <span>
 
-// A host's tooltip: its details in words and, below them, a picture of its
-// latest results, one bar each, oldest left. A window of its own rather than
-// QToolTip's, so that it can draw the picture and change in place while the
-// results come in. It stays while the mouse rests on the row it describes, and
-// goes when the mouse leaves that row, a button, the wheel or a key is used,
-// or the window hides.
+struct Bar;
+struct BarChart;
+struct HostDetails;
+
+// A host's tooltip: its details in words and, below them, two pictures on
+// one round-trip scale: its latest results, one bar each, and its last 24
+// hours, one bar for each ten minutes; the oldest left in both. A window of
+// its own rather than QToolTip's, so that it can draw the pictures and change
+// in place while the results come in. It stays while the mouse rests on the
+// row it describes, and goes when the mouse leaves that row, a button, the
+// wheel or a key is used, or the window hides.
 class CHostToolTip : public QWidget
 {
     Q_OBJECT
@@ -23,18 +30,21 @@ public:
     // result without answer.
     CHostToolTip(QWidget* area, QColor noAnswer);
 
-    // Shows rich text and results beside the mouse at `globalPos`, for as long
-    // as the mouse stays within `row` (in the area's coordinates). `tick` is
-    // now, for how long ago the oldest result came. Shown already, it changes
-    // in place.
+    // Shows rich text and the pictures of a host's details beside the mouse at
+    // `globalPos`, for as long as the mouse stays within `row` (in the area's
+    // coordinates). `tick` is now, for how long ago the oldest result came
+    // and where the day ends. Shown already, it changes in place.
     void ShowTip(const QPoint& globalPos, const QRect& row, const QString& text,
-        const ResultHistory& recent, std::uint32_t tick);
+        const HostDetails& details, std::uint32_t tick);
     // Changes what a shown tip says, where it is.
-    void UpdateTip(const QString& text, const ResultHistory& recent, std::uint32_t tick);
+    void UpdateTip(const QString& text, const HostDetails& details, std::uint32_t tick);
 
     // Where the mouse rested when the tip was shown, in the area's coordinates.
     QPoint Anchor() const { return anchor_; }
     QString PlainText() const { return text_.toPlainText(); }
+    // Where the pictures are, with their labels, in the tip's coordinates.
+    QRect RecentPicture() const { return recentBox_; }
+    QRect DayPicture() const { return dayBox_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -45,7 +55,11 @@ protected:
 private:
     void Fit();
     void Place(const QPoint& globalPos);
-    void PaintHistory(QPainter& painter, const QRect& box) const;
+    BarChart ChartIn(const QRect& box, std::size_t count) const;
+    void PaintScale(QPainter& painter, const BarChart& chart, const QRect& box) const;
+    void PaintBars(QPainter& painter, const BarChart& chart, std::span<const Bar> bars) const;
+    void PaintRecent(QPainter& painter) const;
+    void PaintDay(QPainter& painter) const;
 
     QWidget* area_;
     QColor noAnswer_;
@@ -53,7 +67,10 @@ private:
     QRect row_;
     QTextDocument text_;
     ResultHistory recent_;
-    std::uint64_t oldestAgeMs_ = 0;
+    DayHistory day_;
+    std::uint32_t tick_ = 0; // now, as the tip was last given the details
     int margin_ = 0;
-    QRect history_; // where the picture goes, in the tip's coordinates
+    int scaleWidth_ = 0; // the scale's labels left of the bars
+    QRect recentBox_; // where the pictures go, in the tip's coordinates
+    QRect dayBox_;
 };

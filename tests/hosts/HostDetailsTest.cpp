@@ -1,15 +1,19 @@
 // A host's records from its results, without a window: the state and since
-// when it holds, the outcome stored, and the latest results kept for the
-// picture in its tooltip.
+// when it holds, the outcome stored, and the latest results and the day's
+// spans kept for the pictures in its tooltip.
 
 #include "hosts/HostEntry.h"
+#include "hosts/RoundTripScale.h"
 #include "icmp/IcmpStatus.h"
 #include "tests/support/HostResults.h"
+#include "tests/support/RowName.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <ctime>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -128,6 +132,91 @@ TEST(HostDetails, LatestResultsKeptSinceTheGroupWasLoaded)
     }
 }
 
+// A span of the day that holds results, its worst answer by its round trip.
+struct Spot
+{
+    std::size_t span;
+    int answers;
+    int misses;
+    int outagesBegun;
+    std::uint32_t worstUs;
+};
+
+std::vector<Spot> Each(std::size_t first, std::size_t last, Spot spot)
+{
+    std::vector<Spot> spots;
+    for (spot.span = first; spot.span <= last; ++spot.span)
+        spots.push_back(spot);
+    return spots;
+}
+
+// The day's spans, ten minutes each, the first begun by the first result;
+// every span but the spots is empty.
+struct DayRow
+{
+    const char* name;
+    std::uint32_t startTick;
+    std::vector<Step> steps;
+    std::uint32_t nowAfterMs;
+    std::vector<Spot> spots;
+};
+
+constexpr std::uint32_t kSpan = DayHistory::kSpanMs;
+
+const DayRow kDayRows[] = {
+    {"results within one span", 1000,
+        {Answer(1200), Answer(3000), TimedOut(), Answer(2000, kSpan - 20'001)}, 0,
+        {{143, 3, 1, 1, 3000}}},
+    {"a span boundary", 1000, {Answer(10000), Answer(1000, kSpan - 1), Answer(50, 1)}, 0,
+        {{142, 2, 0, 0, 10000}, {143, 1, 0, 0, 50}}},
+    {"a gap longer than a span, across the tick count's wrap", 0xFFFFF000u,
+        {Answer(50), TimedOut(kSpan * 5 / 2)}, 0, {{141, 1, 0, 0, 50}, {143, 0, 1, 1, 0}}},
+    {"a gap longer than 24 h", 1000,
+        {Answer(1000), Answer(1000), TimedOut(25 * 6 * kSpan), Answer(50)}, 0,
+        {{143, 1, 1, 1, 50}}},
+    // 150 spans, one result each, read two spans after the last: the oldest
+    // eight have gone round.
+    {"144 spans wrapping around", 1000,
+        Times(6, TimedOut(kSpan)) + Times(144, Answer(12000, kSpan)), 2 * kSpan,
+        Each(0, 141, {0, 1, 0, 0, 12000})},
+    {"more outages than a span counts", 1000, Times(40, {Answer(50), TimedOut()}), 0,
+        {{143, 40, 40, DayHistory::kMostOutagesBegun, 50}}},
+    {"a reload", 1000, {Answer(7000), Answer(7000, kSpan), kReload, TimedOut()}, 0,
+        {{143, 0, 1, 1, 0}}},
+};
+
+class TheDaysSpans : public testing::TestWithParam<DayRow>
+{ };
+
+TEST_P(TheDaysSpans, HoldTheirResults)
+{
+    const DayRow& row = GetParam();
+    BookedHost host(row.startTick);
+    host.Book(row.steps);
+    host.Wait(row.nowAfterMs);
+    std::vector<std::pair<std::size_t, DaySpan>> spans;
+    for (std::size_t i = 0; i < DayHistory::kSpans; ++i) {
+        const DaySpan span = host.Entry().details.day.Span(i, host.Tick());
+        if (!span.Empty())
+            spans.emplace_back(i, span);
+    }
+    ASSERT_EQ(spans.size(), row.spots.size());
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+        const Spot& want = row.spots[i];
+        const auto& [at, span] = spans[i];
+        SCOPED_TRACE("span " + std::to_string(want.span));
+        EXPECT_EQ(at, want.span);
+        EXPECT_EQ(span.answers, want.answers);
+        EXPECT_EQ(span.misses, want.misses);
+        EXPECT_EQ(span.outagesBegun, want.outagesBegun);
+        if (want.answers > 0) {
+            EXPECT_EQ(span.worstLevel, RoundTripScale::LevelOf(want.worstUs));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, TheDaysSpans, testing::ValuesIn(kDayRows), RowName());
+
 // The picture's scale keeps a switch's 0.05 ms and a far host's 500 ms apart
 // from its ends, and holds everything beyond them at its ends.
 TEST(HostDetails, ScaleOfThePicture)
@@ -147,7 +236,7 @@ TEST(HostDetails, ScaleOfThePicture)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(ResultHistory::LevelOf(row.us), row.level);
+        EXPECT_EQ(RoundTripScale::LevelOf(row.us), row.level);
     }
 }
 

@@ -123,6 +123,7 @@ TEST(EndToEnd, TooltipsTellWhyAndHowEachHostFared)
                        "Probes sent: 2, answered: 2, loss: 0%\n"
                        "Round trip min/avg/max/mdev (15[0-9]\\.[0-9]/){3}[0-4]\\.[0-9]{3} ms\n"
                        "Last answer: 09:41:18\n"
+                       "Outages: none\n"
                        "Description: slow, behind the long line .* by the window")))
             << slow;
     }

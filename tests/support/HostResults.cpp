@@ -25,6 +25,14 @@ std::vector<Step> Times(int count, Step step)
     return std::vector<Step>(static_cast<std::size_t>(count), step);
 }
 
+std::vector<Step> Times(int count, const std::vector<Step>& steps)
+{
+    std::vector<Step> all;
+    for (int i = 0; i < count; ++i)
+        all.insert(all.end(), steps.begin(), steps.end());
+    return all;
+}
+
 std::vector<Step> operator+(std::vector<Step> a, const std::vector<Step>& b)
 {
     a.insert(a.end(), b.begin(), b.end());

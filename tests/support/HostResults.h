@@ -26,6 +26,7 @@ Step TimedOut(std::uint32_t afterMs = 10000);
 extern const Step kReload;
 
 std::vector<Step> Times(int count, Step step);
+std::vector<Step> Times(int count, const std::vector<Step>& steps);
 std::vector<Step> operator+(std::vector<Step> a, const std::vector<Step>& b);
 
 // 2024-05-01 09:41:07 UTC, the wall clock when a BookedHost is loaded.

@@ -1,10 +1,12 @@
 // A host's tooltip in words, without a window: the reasons in words, since
-// when a state holds and the figures since the group was loaded.
+// when a state holds, the figures and the outages since the group was loaded,
+// and the day in words.
 
 #include "view/HostDetailsText.h"
 #include "hosts/HostEntry.h"
 #include "icmp/IcmpStatus.h"
 #include "tests/support/HostResults.h"
+#include "tests/support/RowName.h"
 
 #include <gtest/gtest.h>
 
@@ -87,27 +89,31 @@ TEST(HostDetailsText, FiguresSinceTheGroupWasLoaded)
             "Answering since 09:41:32 (2 s)\n"
             "Probes sent: 4, answered: 3, loss: 25%\n"
             "Round trip min/avg/max/mdev 10.00/20.00/30.00/8.164 ms\n"
-            "Last answer: 09:41:32"},
+            "Last answer: 09:41:32\n"
+            "Outages: 1, longest 5 s, last 09:41:27\u201309:41:32"},
         {"tenths of a percent cut", 1000,
             {Answer(1000), Answer(2000), {-1, 0, IP_DEST_HOST_UNREACHABLE, kRouter, 5000}}, 60000,
             "Destination host unreachable, reported by 198.18.0.2\n"
             "N/A since 09:41:22 (1 min)\n"
             "Probes sent: 3, answered: 2, loss: 33.3%\n"
             "Round trip min/avg/max/mdev 1.000/1.500/2.000/0.500 ms\n"
-            "Last answer: 09:41:17"},
+            "Last answer: 09:41:17\n"
+            "Outages: 1, longest 1 min, last 09:41:22\u2013now"},
         {"round the ring", 1000, Times(5, TimedOut()) + Times(120, Answer(50)), 3000,
             "Answered in 0.050 ms\n"
             "Answering since 09:42:02 (9 min 58 s)\n"
             "Probes sent: 125, answered: 120, loss: 4%\n"
             "Round trip min/avg/max/mdev 0.050/0.050/0.050/0.000 ms\n"
-            "Last answer: 09:51:57"},
+            "Last answer: 09:51:57\n"
+            "Outages: 1, longest 45 s, last 09:41:17\u201309:42:02"},
         {"for days, across the tick count's wrap", 0xFFFFFF00u,
             {Answer(5000, 1000), Answer(5000, 2 * kDay), Answer(5000, 2 * kDay)}, 4 * 3'600'000,
             "Answered in 5.000 ms\n"
             "Answering since 2024-05-01 09:41:08 (4 d 4 h)\n"
             "Probes sent: 3, answered: 3, loss: 0%\n"
             "Round trip min/avg/max/mdev 5.000/5.000/5.000/0.000 ms\n"
-            "Last answer: 09:41:08"},
+            "Last answer: 09:41:08\n"
+            "Outages: none"},
         {"a new load starts afresh", 1000, {Answer(7000), Answer(9000), kReload, TimedOut()}, 0,
             "Request timed out\n"
             "N/A since 09:41:27 (0 s)\n"
@@ -154,5 +160,88 @@ TEST(HostDetailsText, FiguresSinceTheGroupWasLoaded)
         EXPECT_EQ(HostDetailsText(host.Entry(), host.Tick(), host.Wall()), row.text);
     }
 }
+
+// The outage line, the tooltip's last: outages since the load, each from a
+// result without answer to the next answer, the longest by the tick count,
+// the last one's times by the wall clock. Loaded at 09:41:07.
+struct OutageRow
+{
+    const char* name;
+    std::vector<Step> steps;
+    std::uint32_t nowAfterMs;
+    const char* line;
+};
+
+const OutageRow kOutageRows[] = {
+    {"none", {Answer(50), Answer(50)}, 0, "Outages: none"},
+    // Answers at :12, silent from :22 to :27, and from :37 on.
+    {"one still running, the longest",
+        {Answer(50), TimedOut(), Answer(50), TimedOut(), TimedOut(), TimedOut()}, 3000,
+        "Outages: 2, longest 23 s, last 09:41:37\u2013now"},
+    // Silent from 09:41:22 to :57, and from 09:42:12 to :17.
+    {"several, the longest not the last",
+        {Answer(50), TimedOut(), TimedOut(), TimedOut(), TimedOut(), Answer(50), Answer(50),
+            TimedOut(), Answer(50), Answer(50)},
+        0, "Outages: 2, longest 35 s, last 09:42:12\u201309:42:17"},
+    {"silent from the load", {TimedOut(), TimedOut(), Answer(50)}, 0,
+        "Outages: 1, longest 15 s, last 09:41:17\u201309:41:32"},
+    {"never answered", Times(3, TimedOut()), 0, "No answer since the group was loaded"},
+};
+
+class OutageLine : public testing::TestWithParam<OutageRow>
+{ };
+
+TEST_P(OutageLine, EndsTheTooltip)
+{
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    const OutageRow& row = GetParam();
+    BookedHost host(1000);
+    host.Book(row.steps);
+    host.Wait(row.nowAfterMs);
+    const std::string text = HostDetailsText(host.Entry(), host.Tick(), host.Wall());
+    EXPECT_EQ(text.substr(text.rfind('\n') + 1), row.line);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, OutageLine, testing::ValuesIn(kOutageRows), RowName());
+
+// The day in words, from its spans: the outages that began in it, the share
+// answered, cut, and the worst answer as the picture shows it, to two figures.
+struct DayWordsRow
+{
+    const char* name;
+    std::vector<Step> steps;
+    std::uint32_t nowAfterMs;
+    const char* words;
+};
+
+const DayWordsRow kDayWordsRows[] = {
+    {"nothing yet", {}, 0, "Last 24 h: no results"},
+    {"no answer", Times(3, TimedOut()), 0, "Last 24 h: no answer"},
+    {"one outage, the share answered cut",
+        Times(2498, Answer(12000)) + std::vector {TimedOut(), Answer(50)}, 0,
+        "Last 24 h: 1 outage, 99.9 % answered, worst 12 ms"},
+    {"several outages",
+        {Answer(1200), Answer(3000), TimedOut(), Answer(2000), TimedOut(), Answer(50)}, 0,
+        "Last 24 h: 2 outages, 66.6 % answered, worst 3 ms"},
+    {"what left the day", {TimedOut(), Answer(50, DayHistory::kSpanMs * 145)}, 0,
+        "Last 24 h: no outages, 100 % answered, worst 0.05 ms"},
+    {"more outages than a span counts", Times(40, {Answer(50), TimedOut()}), 0,
+        "Last 24 h: at least 31 outages, 50 % answered, worst 0.05 ms"},
+};
+
+class DayWords : public testing::TestWithParam<DayWordsRow>
+{ };
+
+TEST_P(DayWords, TellTheLast24Hours)
+{
+    const DayWordsRow& row = GetParam();
+    BookedHost host(1000);
+    host.Book(row.steps);
+    host.Wait(row.nowAfterMs);
+    EXPECT_EQ(DayInWords(host.Entry(), host.Tick()), row.words);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, DayWords, testing::ValuesIn(kDayWordsRows), RowName());
 
 } // namespace

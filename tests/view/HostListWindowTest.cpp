@@ -6,6 +6,7 @@
 #include "tests/support/ModalDriver.h"
 #include "tests/support/TempDir.h"
 #include "tests/view/ListOnScreen.h"
+#include "view/BarChart.h"
 #include "view/CompareHostEntries.h"
 #include "view/HostListCtrl.h"
 #include "view/HostToolTip.h"
@@ -392,4 +393,46 @@ TEST_F(HostListWindow, TheTooltipShowsBehindAnotherWindowsFocusAndFollowsTheResu
     }
     QTest::mouseMove(f->windowHandle(), inWindow + QPoint(0, list->RowHeight()));
     EXPECT_TRUE(WaitUntil([&] { return !tip->isVisible(); }, 1000)) << "another row, another tip";
+}
+
+// A host that answers, falls silent, answers, and six hours later does so
+// again: its tooltip shows the latest results and the day, the silences red
+// in both, hours apart in the day, and the outages in words.
+TEST_F(HostListWindow, TheTooltipOfAFlappingHostShowsItsResultsItsDayAndItsOutages)
+{
+    FrameDriver f(Services());
+    f.ChooseGroup("Five");
+    WaitForAllResults(f);
+    for (const std::int32_t ms : {-1, 3, -1, 3}) {
+        if (ms == -1 && Entry(f, 2)->details.outages == 1)
+            clock.Advance(6 * 3'600'000);
+        echo.Answer("127.0.0.3", ms);
+        WaitForAllResults(f);
+    }
+    const std::string words = f.ToolTip(2);
+    EXPECT_NE(words.find("\nOutages: 2, longest 5 s, last "), std::string::npos) << words;
+
+    auto* tip = f->hostList->viewport()->findChild<CHostToolTip*>();
+    ASSERT_TRUE(tip != nullptr && tip->isVisible());
+    const QImage shot = tip->grab().toImage();
+    for (const QRect& picture : {tip->RecentPicture(), tip->DayPicture()}) {
+        int green = 0;
+        int left = shot.width();
+        int right = 0;
+        for (int y = picture.top(); y <= picture.bottom(); ++y) {
+            for (int x = picture.left(); x <= picture.right(); ++x) {
+                const QRgb c = shot.pixel(x, y);
+                green += qGreen(c) > 90 && qGreen(c) - qRed(c) > 50 ? 1 : 0;
+                if (Reddish(c)) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+            }
+        }
+        EXPECT_GT(green, 0) << "answers, picture at y " << picture.top();
+        EXPECT_LT(left, right) << "silences, picture at y " << picture.top();
+        if (picture == tip->DayPicture()) {
+            EXPECT_GE(right - left, 36 * BarChart::kBarPitch) << "six hours apart";
+        }
+    }
 }
