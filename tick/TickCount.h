@@ -3,8 +3,9 @@
 #include <cstdint>
 #include <functional>
 
-// A 32-bit millisecond counter from the monotonic clock; it wraps after about
-// 49.7 days, as the tick count that the program's timing rules were made for.
+// A 32-bit millisecond counter from the monotonic clock, the time the machine
+// was suspended included (CLOCK_BOOTTIME); it wraps after about 49.7 days, as
+// the tick count that the program's timing rules were made for.
 std::uint32_t GetTickCount();
 
 // Code that decides by time takes its clock as a parameter, so tests can drive it.
