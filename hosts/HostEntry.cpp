@@ -43,7 +43,7 @@ long LiveHostEntries()
     return liveEntries.load(std::memory_order_relaxed);
 }
 
-void BookResult(HostEntry& entry, const ProbeOutcome& outcome, std::uint32_t tick, std::time_t wall)
+bool BookResult(HostEntry& entry, const ProbeOutcome& outcome, std::uint32_t tick, std::time_t wall)
 {
     HostDetails& d = entry.details;
     // The host before this result (firstResult, answeredBefore) and after it
@@ -57,7 +57,8 @@ void BookResult(HostEntry& entry, const ProbeOutcome& outcome, std::uint32_t tic
     const bool answeredBefore = d.answering;
     const bool answersNow = outcome.Answered();
 
-    if (firstResult || answersNow != answeredBefore) {
+    const bool changed = firstResult || answersNow != answeredBefore;
+    if (changed) {
         d.answering = answersNow;
         d.stateSince = wall;
         d.stateAgeMs = 0;
@@ -77,4 +78,5 @@ void BookResult(HostEntry& entry, const ProbeOutcome& outcome, std::uint32_t tic
     if (answersNow)
         AddAnswer(d, outcome.reply.roundTripUs, wall);
     d.recent.Add(answersNow ? std::optional(outcome.reply.roundTripUs) : std::nullopt, tick);
+    return changed;
 }

@@ -7,17 +7,25 @@
 
 namespace {
 constexpr std::uint8_t kNoAnswer = 0xFF;
-}
+// The scale in decades: where it starts and how many it spans.
+const double kBottomDecade = std::log10(ResultHistory::kBottomUs);
+const double kDecades = std::log10(ResultHistory::kTopUs) - kBottomDecade;
+} // namespace
 
 std::uint8_t ResultHistory::LevelOf(std::uint32_t us)
 {
-    static const double bottom = std::log10(kBottomUs);
-    static const double span = std::log10(kTopUs) - bottom;
     if (us <= kBottomUs)
         return 0;
     if (us >= kTopUs)
         return kTopLevel;
-    return static_cast<std::uint8_t>(std::lround((std::log10(us) - bottom) / span * kTopLevel));
+    return static_cast<std::uint8_t>(
+        std::lround((std::log10(us) - kBottomDecade) / kDecades * kTopLevel));
+}
+
+std::uint32_t ResultHistory::UsOf(std::uint8_t level)
+{
+    const double decade = kBottomDecade + std::min<double>(level, kTopLevel) / kTopLevel * kDecades;
+    return static_cast<std::uint32_t>(std::lround(std::pow(10.0, decade)));
 }
 
 void ResultHistory::Add(std::optional<std::uint32_t> roundTripUs, std::uint32_t tick)

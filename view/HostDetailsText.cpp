@@ -1,13 +1,16 @@
 #include "view/HostDetailsText.h"
 
 #include "hosts/HostEntry.h"
+#include "hosts/ResultHistory.h"
 #include "hosts/ResultValue.h"
 #include "icmp/IcmpStatus.h"
 #include "icmp/Resolver.h"
 #include "tick/TickCount.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -67,6 +70,27 @@ std::string TimeOfDay(std::time_t then, std::time_t now)
     const bool sameDay = local.tm_year == today.tm_year && local.tm_yday == today.tm_yday;
     std::strftime(text, sizeof text, sameDay ? "%H:%M:%S" : "%Y-%m-%d %H:%M:%S", &local);
     return text;
+}
+
+// A round trip in milliseconds to two significant figures, rounded: "1.2",
+// "12", "120", "0.052"; the picture's levels keep no more.
+std::string TwoFiguresText(std::uint32_t us)
+{
+    std::uint64_t unit = 1; // of the second figure, in microseconds
+    while (us / unit >= 100)
+        unit *= 10;
+    const std::uint64_t rounded = (us + unit / 2) / unit * unit;
+    std::string text = std::to_string(rounded / 1000);
+    std::string fraction = std::to_string(1000 + rounded % 1000).substr(1);
+    while (!fraction.empty() && fraction.back() == '0')
+        fraction.pop_back();
+    return fraction.empty() ? text : text + "." + fraction;
+}
+
+// "1 host", "37 hosts".
+std::string Hosts(std::uint32_t count)
+{
+    return std::to_string(count) + (count == 1 ? " host" : " hosts");
 }
 
 } // namespace
@@ -154,6 +178,58 @@ std::string HostDetailsText(const HostEntry& entry, std::uint32_t tick, std::tim
         + MillisecondsText(d.sumUs / d.answers) + "/" + MillisecondsText(d.maxUs) + "/"
         + MillisecondsText(static_cast<std::uint64_t>(deviation)) + " ms";
     return text + "\nLast answer: " + TimeOfDay(d.lastAnswer, wall);
+}
+
+std::string RecentResultsText(const ResultHistory& recent, std::uint32_t tick)
+{
+    const std::size_t count = recent.Size();
+    if (count == 0)
+        return {};
+    std::size_t answered = 0;
+    std::uint8_t worst = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (const std::optional<std::uint8_t> level = recent.Level(i)) {
+            ++answered;
+            worst = std::max(worst, *level);
+        }
+    }
+    std::string text = "Last " + DurationText(recent.OldestAgeMs(tick)) + ": ";
+    if (answered == 0)
+        return text + "none of " + std::to_string(count) + " answered";
+    text += std::to_string(answered) + " of " + std::to_string(count) + " answered";
+    return text + ", worst " + TwoFiguresText(ResultHistory::UsOf(worst)) + " ms";
+}
+
+std::string HostAccessibleDescription(const HostEntry& entry, std::uint32_t tick, std::time_t wall)
+{
+    std::string text = HostDetailsText(entry, tick, wall);
+    const std::string recent = RecentResultsText(entry.details.recent, tick);
+    if (!recent.empty())
+        text += "\n" + recent;
+    return text;
+}
+
+std::string HostChangeText(const HostEntry& entry)
+{
+    const HostDetails& d = entry.details;
+    if (d.answering)
+        return entry.name + " answering, " + MillisecondsText(d.roundTripUs) + " ms";
+    std::string why = ProbeOutcomeText(entry.result, d.status, d.source, d.roundTripUs);
+    // "Request timed out" reads on as "request timed out"; "TTL" stays. The
+    // words are ASCII: no locale's case rules.
+    if (why.size() > 1 && why[0] >= 'A' && why[0] <= 'Z' && why[1] >= 'a' && why[1] <= 'z')
+        why[0] = static_cast<char>(why[0] - 'A' + 'a');
+    return entry.name + " " + ResultText(kResultNoReply) + ", " + why;
+}
+
+std::string HostsChangedText(std::uint32_t silent, std::uint32_t answering)
+{
+    std::string text;
+    if (silent > 0)
+        text = Hosts(silent) + " " + ResultText(kResultNoReply);
+    if (answering > 0)
+        text += (text.empty() ? "" : ", ") + Hosts(answering) + " answering";
+    return text;
 }
 
 std::string DescriptionLine(const HostEntry& entry)
