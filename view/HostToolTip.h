@@ -12,9 +12,11 @@
 // A host's tooltip: its details in words and, below them, a picture of its
 // latest results, one bar each, oldest left. A window of its own rather than
 // QToolTip's, so that it can draw the picture and change in place while the
-// results come in. It stays while the mouse rests on the row it describes, and
-// goes when the mouse leaves that row, a button, the wheel or a key is used,
-// or the window hides.
+// results come in. Shown for the mouse, it stays while the mouse rests on the
+// row it describes, and goes when the mouse leaves that row, a button, the
+// wheel or a key is used, or the window hides. Shown for the keyboard, it
+// stays while keys are used, for the list to move it along, and goes on a
+// click, the wheel, or when the window hides or loses the focus.
 class CHostToolTip : public QWidget
 {
     Q_OBJECT
@@ -23,18 +25,22 @@ public:
     // result without answer.
     CHostToolTip(QWidget* area, QColor noAnswer);
 
-    // Shows rich text and results beside the mouse at `globalPos`, for as long
-    // as the mouse stays within `row` (in the area's coordinates). `tick` is
-    // now, for how long ago the oldest result came. Shown already, it changes
-    // in place.
+    // Whom a shown tip stays with: the mouse, or the keyboard.
+    enum class Follow { Mouse, Keyboard };
+
+    // Shows rich text and results beside `globalPos`, where the mouse rests
+    // within `row` (in the area's coordinates), or where the keyboard's row
+    // is. `tick` is now, for how long ago the oldest result came. Shown
+    // already at the same row, it changes in place.
     void ShowTip(const QPoint& globalPos, const QRect& row, const QString& text,
-        const ResultHistory& recent, std::uint32_t tick);
+        const ResultHistory& recent, std::uint32_t tick, Follow follow = Follow::Mouse);
     // Changes what a shown tip says, where it is.
     void UpdateTip(const QString& text, const ResultHistory& recent, std::uint32_t tick);
 
     // Where the mouse rested when the tip was shown, in the area's coordinates.
     QPoint Anchor() const { return anchor_; }
     QString PlainText() const { return text_.toPlainText(); }
+    Follow Follows() const { return follow_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -49,6 +55,7 @@ private:
 
     QWidget* area_;
     QColor noAnswer_;
+    Follow follow_ = Follow::Mouse;
     QPoint anchor_;
     QRect row_;
     QTextDocument text_;
