@@ -8,43 +8,54 @@
 
 namespace {
 
-// The announcer as assistive technology sees it: a notification that shows
-// once it has something to say, though the widget itself never does.
-class AnnouncerAccessible : public QAccessibleWidget
+// A notification named with its words; it shows, though the widget never does.
+class NotificationAccessible : public QAccessibleWidget
 {
 public:
-    explicit AnnouncerAccessible(QWidget* widget)
+    explicit NotificationAccessible(CHostNotification* widget)
         : QAccessibleWidget(widget, QAccessible::Notification)
     { }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name)
+            return static_cast<const CHostNotification*>(widget())->Words();
+        return QAccessibleWidget::text(t);
+    }
 
     QAccessible::State state() const override
     {
         QAccessible::State state = QAccessibleWidget::state();
-        state.invisible = widget()->accessibleName().isEmpty();
+        state.invisible = false;
         return state;
     }
 };
 
-QAccessibleInterface* AnnouncerFactory(const QString& className, QObject* object)
+QAccessibleInterface* NotificationFactory(const QString& className, QObject* object)
 {
-    if (className == QLatin1String("CHostAnnouncer") && object != nullptr && object->isWidgetType())
-        return new AnnouncerAccessible(static_cast<QWidget*>(object));
+    if (className == QLatin1String("CHostNotification"))
+        return new NotificationAccessible(static_cast<CHostNotification*>(object));
     return nullptr;
 }
 
 } // namespace
 
-CHostAnnouncer::CHostAnnouncer(QWidget* parent)
+CHostNotification::CHostNotification(QWidget* parent, const QString& words)
     : QWidget(parent)
+    , words_(words)
 {
-    static const bool installed = [] {
-        QAccessible::installFactory(AnnouncerFactory);
+    [[maybe_unused]] static const bool installed = [] {
+        QAccessible::installFactory(NotificationFactory);
         return true;
     }();
-    Q_UNUSED(installed);
-    setObjectName(QStringLiteral("hostAnnouncer"));
+    setObjectName(QStringLiteral("hostNotification"));
     hide();
 }
+
+CHostAnnouncer::CHostAnnouncer(QWidget* window)
+    : QObject(window)
+    , window_(window)
+{ }
 
 void CHostAnnouncer::HostChanged(const HostEntry& entry, std::uint32_t tick)
 {
@@ -60,9 +71,9 @@ void CHostAnnouncer::AnnounceDue(std::uint32_t tick)
     const std::optional<std::string> text = pace_.Take(tick);
     if (!text)
         return;
-    // The name changes first (the bus hears of it, so that readers that
-    // keep names learn the new one), then the notification shows.
-    setAccessibleName(QString::fromLatin1(text->data(), static_cast<qsizetype>(text->size())));
-    QAccessibleEvent shown(this, QAccessible::ObjectShow);
+    delete latest_;
+    latest_ = new CHostNotification(
+        window_, QString::fromLatin1(text->data(), static_cast<qsizetype>(text->size())));
+    QAccessibleEvent shown(latest_.data(), QAccessible::ObjectShow);
     QAccessible::updateAccessibility(&shown);
 }

@@ -329,6 +329,15 @@ void CHostListCtrl::keyPressEvent(QKeyEvent* event)
     CStripedListCtrl::keyPressEvent(event);
 }
 
+QModelIndex CHostListCtrl::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
+{
+    // The keys go from host to host through their addresses, where a screen
+    // reader finds the focus and reads the row from: the probe mark's cell
+    // says nothing most of the time.
+    const QModelIndex next = CStripedListCtrl::moveCursor(cursorAction, modifiers);
+    return next.isValid() && next.column() == 0 ? next.siblingAtColumn(1) : next;
+}
+
 void CHostListCtrl::HideToolTip()
 {
     if (tip_ != nullptr)

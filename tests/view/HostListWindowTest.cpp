@@ -416,6 +416,7 @@ TEST_F(HostListWindow, KeysMoveTheCurrentRowAndItsDetailsGoAlong)
     for (int key : {Qt::Key_Home, Qt::Key_Down, Qt::Key_Return})
         PressKey(f.frame(), key);
     EXPECT_EQ(list->currentIndex().row(), 1);
+    EXPECT_EQ(list->currentIndex().column(), 1) << "on the address, not the probe mark";
     EXPECT_EQ(firstLine(), "Request timed out") << "127.0.0.2, the second row";
     EXPECT_EQ(list->ToolTipWindow()->Follows(), CHostToolTip::Follow::Keyboard);
     PressKey(f.frame(), Qt::Key_Down);
