@@ -7,6 +7,7 @@ bool AnnouncementPace::Gather(bool answering, std::uint32_t tick)
 {
     if (!Gathering())
         firstTick_ = tick;
+    lastTick_ = tick;
     ++(answering ? answering_ : silent_);
     // Words beyond the one-by-one limit would never be told.
     if (silent_ + answering_ > kOneByOne) {
@@ -18,8 +19,11 @@ bool AnnouncementPace::Gather(bool answering, std::uint32_t tick)
 
 std::optional<std::string> AnnouncementPace::Take(std::uint32_t tick)
 {
-    if (!Gathering() || TicksSince(tick, firstTick_) < kGatherMs
-        || (lastTold_ && TicksSince(tick, *lastTold_) < kQuietMs))
+    if (!Gathering())
+        return std::nullopt;
+    const bool paused = TicksSince(tick, lastTick_) >= kGatherMs;
+    const bool longEnough = TicksSince(tick, firstTick_) >= kLongestMs;
+    if ((!paused && !longEnough) || (lastTold_ && TicksSince(tick, *lastTold_) < kQuietMs))
         return std::nullopt;
     std::string text;
     if (oneByOne_.empty()) {

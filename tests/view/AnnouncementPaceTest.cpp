@@ -15,6 +15,7 @@
 namespace {
 
 constexpr std::uint32_t kGather = AnnouncementPace::kGatherMs;
+constexpr std::uint32_t kLongest = AnnouncementPace::kLongestMs;
 constexpr std::uint32_t kQuiet = AnnouncementPace::kQuietMs;
 
 // At `tick`: a host's change, or a look at what is due.
@@ -25,11 +26,12 @@ struct Step
     const char* told = nullptr; // what a Take gives; nothing when null
 };
 
-std::vector<Step> Changes(int count, Step::Kind kind, std::uint32_t from)
+// `count` changes, `apartMs` after each other.
+std::vector<Step> Changes(int count, Step::Kind kind, std::uint32_t from, std::uint32_t apartMs = 1)
 {
     std::vector<Step> steps;
     for (int i = 0; i < count; ++i)
-        steps.push_back({kind, from + static_cast<std::uint32_t>(i)});
+        steps.push_back({kind, from + static_cast<std::uint32_t>(i) * apartMs});
     return steps;
 }
 
@@ -53,15 +55,27 @@ const PaceRow kPaceRows[] = {
         1},
     {"a few changes go out together, each in its own words",
         {{Step::Silent, 1000}, {Step::Answering, 1200}, {Step::Silent, 1499},
-            {Step::Take, 1500, "host 1. host 2. host 3"}},
+            {Step::Take, 1499 + kGather - 1},
+            {Step::Take, 1499 + kGather, "host 1. host 2. host 3"}},
+        3},
+    // Hosts behind a switch time out one after another as their probes end.
+    {"changes that keep coming are gathered until they pause",
+        Changes(100, Step::Silent, 1000, 50)
+            + std::vector<Step> {{Step::Take, 1000 + 99 * 50 + kGather - 1},
+                {Step::Take, 1000 + 99 * 50 + kGather, "100 hosts N/A"}},
+        3},
+    {"changes that never pause are told after the longest wait",
+        Changes(100, Step::Answering, 1000, 100)
+            + std::vector<Step> {{Step::Take, 1000 + kLongest - 1},
+                {Step::Take, 1000 + kLongest, "100 hosts answering"}},
         3},
     {"many changes go out as counts, with no words made beyond the few",
         Changes(100, Step::Silent, 1000) + Changes(2, Step::Answering, 1100)
-            + std::vector<Step> {{Step::Take, 1000 + kGather, "100 hosts N/A, 2 hosts answering"}},
+            + std::vector<Step> {{Step::Take, 1101 + kGather, "100 hosts N/A, 2 hosts answering"}},
         3},
     {"one host among the counts",
         Changes(3, Step::Silent, 1000) + Changes(1, Step::Answering, 1010)
-            + std::vector<Step> {{Step::Take, 1000 + kGather, "3 hosts N/A, 1 host answering"}},
+            + std::vector<Step> {{Step::Take, 1010 + kGather, "3 hosts N/A, 1 host answering"}},
         3},
     {"announcements keep their distance",
         {{Step::Silent, 1000}, {Step::Take, 1000 + kGather, "host 1"}, {Step::Answering, 2000},
