@@ -236,6 +236,11 @@ QString CHostListCtrl::RowToolTip(int row) const
     return tip;
 }
 
+QRect CHostListCtrl::RowBand(const QRect& cell) const
+{
+    return QRect(0, cell.top(), viewport()->width(), cell.height());
+}
+
 CHostToolTip* CHostListCtrl::ToolTip()
 {
     if (tip_ == nullptr)
@@ -257,8 +262,8 @@ bool CHostListCtrl::viewportEvent(QEvent* event)
     // The tip stays while the mouse stays on the row; on another row it is
     // asked for again, with that row's details.
     const QRect cell = visualRect(index);
-    ToolTip()->ShowTip(help->globalPos(), QRect(0, cell.top(), viewport()->width(), cell.height()),
-        RowToolTip(index.row()), entry->details.recent, tick());
+    ToolTip()->ShowTip(
+        help->globalPos(), RowBand(cell), RowToolTip(index.row()), entry->details.recent, tick());
     return true;
 }
 
@@ -276,8 +281,7 @@ void CHostListCtrl::ShowCurrentDetails()
     const QRect rows = viewport()->rect();
     const QPoint at(std::clamp(cell.left() + 10, rows.left(), rows.right()),
         std::clamp(cell.center().y(), rows.top(), rows.bottom()));
-    ToolTip()->ShowTip(viewport()->mapToGlobal(at),
-        QRect(0, cell.top(), viewport()->width(), cell.height()), RowToolTip(current.row()),
+    ToolTip()->ShowTip(viewport()->mapToGlobal(at), RowBand(cell), RowToolTip(current.row()),
         entry->details.recent, tick(), CHostToolTip::Follow::Keyboard);
 }
 

@@ -94,6 +94,8 @@ protected:
 
 private:
     bool DescriptionCut(int row) const;
+    // The whole width of the rows' area, at the height of a cell's row.
+    QRect RowBand(const QRect& cell) const;
     CHostToolTip* ToolTip();
     void HideToolTip();
 
