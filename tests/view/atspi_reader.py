@@ -175,7 +175,9 @@ try:
 finally:
     driver.stdin.close()
     try:
-        driver.wait(timeout=10 * SLOWDOWN)
+        status = driver.wait(timeout=10 * SLOWDOWN)
     except subprocess.TimeoutExpired:
         driver.kill()
+        status = "none: it did not end"
+check(status == 0, f"the program's exit status: {status}")
 sys.exit(1 if failures else 0)
