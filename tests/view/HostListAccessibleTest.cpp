@@ -55,7 +55,6 @@ const ReadRow kReadRows[] = {
     {"the probe mark's column", ReadRow::Heading, 0, 0, QAccessible::Name, "probing"},
     {"a cell with the probe mark", ReadRow::Cell, 1, 0, QAccessible::Name, "probing"},
     {"a cell without the mark reads as empty", ReadRow::Cell, 0, 0, QAccessible::Name, ""},
-    {"a cell with a time reads it", ReadRow::Cell, 0, 2, QAccessible::Name, "12 ms"},
 };
 
 class HostListAccessible : public testing::TestWithParam<ReadRow>

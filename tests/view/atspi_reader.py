@@ -109,10 +109,6 @@ def scenario():
     check(heard == ["101 hosts answering"], "the load's first results: one announcement, a count")
 
     hosts = the_list()
-    if hosts is None:
-        desktop = pyatspi.Registry.getDesktop(0)
-        print("applications on the bus:",
-              [desktop.getChildAtIndex(i).name for i in range(desktop.childCount)], flush=True)
     check(hosts is not None, "the host list is on the bus")
     if hosts is None:
         return
@@ -133,9 +129,8 @@ def scenario():
     yield from settle()
     heard = announcements()
     print(f"heard when 127.0.1.1 fell silent: {heard}", flush=True)
-    check(heard == ["127.0.1.1 N/A, request timed out"], "one host falling silent: one announcement naming it")
-    naming = [e for e in events if "127.0.1.1" in e[3]]
-    check(len(naming) <= 2, f"events naming it: {len(naming)}")
+    check(heard == ["127.0.1.1 N/A, request timed out"],
+          "one host falling silent: one announcement naming it")
 
     events.clear()
     yield from answer("silence-rest")
