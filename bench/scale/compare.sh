@@ -24,6 +24,7 @@ done
 work=$(mktemp -d)
 ns=kvb-compare-$$
 trap 'ip netns delete "$ns" 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM
 ip netns add "$ns"
 ip -n "$ns" link set lo up
 ip netns exec "$ns" sh -c 'echo "1 0" > /proc/sys/net/ipv4/ping_group_range'

@@ -44,6 +44,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap "exit 1" INT TERM
 # Loopback only; ICMP datagram sockets refused, as on a stock Debian 12, so
 # that the program probes through raw sockets as bench/run-all.sh measures it.
 ip netns add "$ns"
