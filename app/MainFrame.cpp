@@ -13,6 +13,7 @@
 #include "res/ResourceIds.h"
 #include "res/ResourceTables.h"
 #include "text/WidgetText.h"
+#include "view/HostAnnouncer.h"
 #include "view/HostListCtrl.h"
 
 #include <QAction>
@@ -99,6 +100,9 @@ int CMainFrame::OnCreate()
     listFont = DialogFont();
     hostList->setFont(listFont);
     hostList->InsertHostColumns(width());
+    // The list has the keyboard whenever the window is active.
+    hostList->setFocus();
+    announcer_ = new CHostAnnouncer(this);
 
     logMode = 0;
     // Results come back as a call queued to this window's thread: a call
@@ -190,6 +194,7 @@ void CMainFrame::OnGroup()
     probes_.BeginLoad();
     SetWindowText(GroupCaption(logMode, dialog.selectedGroup));
     LoadGroupHosts(file.get(), dialog.selectedGroup, *hostList, hostTable, services_.tick);
+    hostList->ShowGroup(dialog.selectedGroup);
 }
 
 bool CMainFrame::DestroyWindow()
@@ -216,7 +221,9 @@ void CMainFrame::closeEvent(QCloseEvent* event)
 
 void CMainFrame::focusInEvent(QFocusEvent*)
 {
-    // The frame keeps the focus; it is not passed on to the list.
+    // The focus goes on to the list, where the keys move through the hosts.
+    if (hostList != nullptr)
+        hostList->setFocus();
 }
 
 void CMainFrame::showEvent(QShowEvent* event)
@@ -274,6 +281,7 @@ void CMainFrame::OnTimer()
     // status; until then they would be lost with the process.
     if (resultLog_->QueuedLines() > 0)
         resultLog_->Flush();
+    announcer_->AnnounceDue(probes_.Now());
     if (hostList->GetItemCount() == 0)
         return;
     hostList->BeginChanges();
@@ -287,9 +295,12 @@ void CMainFrame::OnProbeResult(HostEntry* entry, const ProbeOutcome& outcome)
     // The host's own records take the outcome first, so that DISP finds the
     // new result in the entry and the one shown before in prevResult. A
     // result of a replaced group comes without its entry and books nothing.
-    if (entry != nullptr)
-        BookResult(*entry, outcome, probes_.Now(), services_.logClock());
+    // A changed state is announced once the row shows it.
+    const bool changed
+        = entry != nullptr && BookResult(*entry, outcome, probes_.Now(), services_.logClock());
     OnUserMessage(DISP, reinterpret_cast<std::intptr_t>(entry));
+    if (changed)
+        announcer_->HostChanged(*entry, probes_.Now());
 }
 
 std::intptr_t CMainFrame::OnUserMessage(std::uint32_t code, std::intptr_t param)

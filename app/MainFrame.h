@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+class CHostAnnouncer;
 class CHostListCtrl;
 class QAction;
 class ResultLog;
@@ -99,6 +100,7 @@ private:
     Services services_;
     ProbeRunner probes_;
     std::unique_ptr<ResultLog> resultLog_;
+    CHostAnnouncer* announcer_ = nullptr;
     std::string caption_;
     FrameMenu menu_;
     int timerId_ = 0;

@@ -53,7 +53,7 @@ long LiveHostEntries()
     return liveEntries.load(std::memory_order_relaxed);
 }
 
-void BookResult(HostEntry& entry, const ProbeOutcome& outcome, std::uint32_t tick, std::time_t wall)
+bool BookResult(HostEntry& entry, const ProbeOutcome& outcome, std::uint32_t tick, std::time_t wall)
 {
     HostDetails& d = entry.details;
     // The host before this result (firstResult, answeredBefore) and after it
@@ -69,7 +69,8 @@ void BookResult(HostEntry& entry, const ProbeOutcome& outcome, std::uint32_t tic
     const bool answersNow = outcome.Answered();
     const bool outageBegins = !answersNow && (firstResult || answeredBefore);
 
-    if (firstResult || answersNow != answeredBefore) {
+    const bool changed = firstResult || answersNow != answeredBefore;
+    if (changed) {
         if (answersNow && !firstResult)
             EndOutage(d, tick, wall);
         if (outageBegins)
@@ -96,4 +97,5 @@ void BookResult(HostEntry& entry, const ProbeOutcome& outcome, std::uint32_t tic
         = answersNow ? std::optional(outcome.reply.roundTripUs) : std::nullopt;
     d.recent.Add(roundTripUs, tick);
     d.day.Add(roundTripUs, outageBegins, tick);
+    return changed;
 }

@@ -34,8 +34,10 @@ struct HostEntry
 // them; `tick` is the tick count and `wall` the wall clock as the result is
 // handled. Constant time, no allocation: it runs for every result.
 // prevResult, lastDone and busy are the window's: it sets them once it has
-// shown and logged the new result.
-void BookResult(
+// shown and logged the new result. Returns whether the host's state changed,
+// from answering to not or back, or took its first state with its first
+// result: the change a user is told of.
+bool BookResult(
     HostEntry& entry, const ProbeOutcome& outcome, std::uint32_t tick, std::time_t wall);
 
 // Host entries are created by the group load and freed all together; these

@@ -18,3 +18,5 @@ std::string ResultText(std::int32_t result);
 // the row holds; the list shows them as kInFlightMarkUtf8 in every locale.
 const std::string& InFlightMark();
 constexpr std::string_view kInFlightMarkUtf8 = "\xE2\x88\x9A";
+// The mark, and its column, in words, as assistive technology reads them.
+constexpr std::string_view kInFlightMarkWords = "probing";

@@ -1,6 +1,7 @@
 #include "view/HostDetailsText.h"
 
 #include "hosts/HostEntry.h"
+#include "hosts/ResultHistory.h"
 #include "hosts/ResultValue.h"
 #include "hosts/RoundTripScale.h"
 #include "icmp/IcmpStatus.h"
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -97,6 +99,12 @@ std::string OutageLine(const HostDetails& d, std::uint32_t tick, std::time_t wal
     }
     return "Outages: " + std::to_string(d.outages) + ", longest " + DurationText(longestMs)
         + ", last " + last;
+}
+
+// "1 host", "37 hosts".
+std::string Hosts(std::uint32_t count)
+{
+    return std::to_string(count) + (count == 1 ? " host" : " hosts");
 }
 
 } // namespace
@@ -233,6 +241,58 @@ std::string DayInWords(const HostEntry& entry, std::uint32_t tick)
     // was answered.
     text += ", " + Tenths(answers * 1000 / (answers + misses)) + " % answered";
     return text + ", worst " + RoughMilliseconds(RoundTripScale::UsOf(worst)) + " ms";
+}
+
+std::string RecentResultsText(const ResultHistory& recent, std::uint32_t tick)
+{
+    const std::size_t count = recent.Size();
+    if (count == 0)
+        return {};
+    std::size_t answered = 0;
+    std::uint8_t worst = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (const std::optional<std::uint8_t> level = recent.Level(i)) {
+            ++answered;
+            worst = std::max(worst, *level);
+        }
+    }
+    std::string text = "Last " + DurationText(recent.OldestAgeMs(tick)) + ": ";
+    if (answered == 0)
+        return text + "none of " + std::to_string(count) + " answered";
+    text += std::to_string(answered) + " of " + std::to_string(count) + " answered";
+    return text + ", worst " + RoughMilliseconds(RoundTripScale::UsOf(worst)) + " ms";
+}
+
+std::string HostAccessibleDescription(const HostEntry& entry, std::uint32_t tick, std::time_t wall)
+{
+    std::string text = HostDetailsText(entry, tick, wall);
+    const std::string recent = RecentResultsText(entry.details.recent, tick);
+    if (!recent.empty())
+        text += "\n" + recent + "\n" + DayInWords(entry, tick);
+    return text;
+}
+
+std::string HostChangeText(const HostEntry& entry)
+{
+    const HostDetails& d = entry.details;
+    if (d.answering)
+        return entry.name + " answering, " + MillisecondsText(d.roundTripUs) + " ms";
+    std::string why = ProbeOutcomeText(entry.result, d.status, d.source, d.roundTripUs);
+    // "Request timed out" reads on as "request timed out"; "TTL" stays. The
+    // words are ASCII: no locale's case rules.
+    if (why.size() > 1 && why[0] >= 'A' && why[0] <= 'Z' && why[1] >= 'a' && why[1] <= 'z')
+        why[0] = static_cast<char>(why[0] - 'A' + 'a');
+    return entry.name + " " + ResultText(kResultNoReply) + ", " + why;
+}
+
+std::string HostsChangedText(std::uint32_t silent, std::uint32_t answering)
+{
+    std::string text;
+    if (silent > 0)
+        text = Hosts(silent) + " " + ResultText(kResultNoReply);
+    if (answering > 0)
+        text += (text.empty() ? "" : ", ") + Hosts(answering) + " answering";
+    return text;
 }
 
 std::string DescriptionLine(const HostEntry& entry)

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <string>
 
+class ResultHistory;
 struct HostEntry;
 
 // A round trip in milliseconds from microseconds, to four figures and cut
@@ -49,6 +50,25 @@ std::string HostDetailsText(const HostEntry& entry, std::uint32_t tick, std::tim
 // "Last 24 h: no answer" or "Last 24 h: no results" for a day without either.
 // `tick` is now. ASCII only.
 std::string DayInWords(const HostEntry& entry, std::uint32_t tick);
+
+// The picture of the latest results in words: how far back they go, how many
+// answered and the slowest answer among them, to the two figures the
+// picture's scale keeps: "Last 9 min 55 s: 118 of 120 answered, worst 1.2 ms".
+// Empty without results. `tick` is now.
+std::string RecentResultsText(const ResultHistory& recent, std::uint32_t tick);
+
+// A host's details for assistive technology: the tooltip's words, then its
+// pictures in words, a line each. In UTF-8, as the tooltip's words.
+std::string HostAccessibleDescription(const HostEntry& entry, std::uint32_t tick, std::time_t wall);
+
+// A host's new state as it is announced: its address, then "N/A" and why, or
+// "answering" and the round trip: "198.18.0.3 N/A, request timed out",
+// "198.18.0.3 answering, 1.204 ms". ASCII only.
+std::string HostChangeText(const HostEntry& entry);
+
+// Changes of many hosts at once, by their new state: "37 hosts N/A",
+// "1 host answering", "37 hosts N/A, 2 hosts answering".
+std::string HostsChangedText(std::uint32_t silent, std::uint32_t answering);
 
 // The tooltip's line with the whole description, for a list that shows it cut
 // short; in the locale's encoding, as the description.

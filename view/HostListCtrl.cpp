@@ -10,6 +10,7 @@
 
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QStyle>
 
 #include <algorithm>
@@ -38,6 +39,13 @@ constexpr HostColumn kHostColumns[] = {
 };
 constexpr int kLastColumn = static_cast<int>(std::size(kHostColumns)) - 1;
 
+// The list's words for assistive technology: what it is, and how to reach a
+// row's details without a mouse.
+constexpr char kListName[] = "Hosts";
+constexpr char kGroupListName[] = "Hosts of group ";
+constexpr char kListKeys[] = "Arrow keys, Home, End, Page Up and Page Down choose a host; "
+                             "Return or Ctrl+F1 shows its details, Escape hides them.";
+
 constexpr int FixedColumnsWidth()
 {
     int width = 0;
@@ -51,12 +59,14 @@ constexpr int FixedColumnsWidth()
 CHostListCtrl::CHostListCtrl(QWidget* parent)
     : CStripedListCtrl(parent)
 {
-    // Without a border, whole rows selected. It takes the keyboard focus only
-    // when clicked: the main window keeps the focus to itself.
+    // Without a border, whole rows selected; it takes the keyboard focus, for
+    // a user without a mouse.
     setFrameShape(QFrame::NoFrame);
-    setFocusPolicy(Qt::ClickFocus);
+    setFocusPolicy(Qt::StrongFocus);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setAccessibleName(QString::fromLatin1(kListName));
+    setAccessibleDescription(QString::fromLatin1(kListKeys));
 }
 
 CHostListCtrl::~CHostListCtrl() = default;
@@ -111,6 +121,11 @@ void CHostListCtrl::RenumberRows()
     }
 }
 
+void CHostListCtrl::ShowGroup(const std::string& group)
+{
+    setAccessibleName(QString::fromLatin1(kGroupListName) + FromLocaleBytes(group));
+}
+
 std::uint32_t CHostListCtrl::GetRowBkColor(int row)
 {
     return row % 2 != 0 ? kOddRowColor : kEvenRowColor;
@@ -124,6 +139,14 @@ std::uint32_t CHostListCtrl::GetRowTextColor(int row)
     if (entry != nullptr && entry->result == kResultNoReply)
         return kNoReplyTextColor;
     return kTextColor;
+}
+
+QString CHostListCtrl::RowDescription(int row)
+{
+    const HostEntry* entry = RowEntry(row);
+    if (entry == nullptr)
+        return {};
+    return QString::fromStdString(HostAccessibleDescription(*entry, tick(), wallClock()));
 }
 
 void CHostListCtrl::RowEntries(std::vector<HostEntry*>& entries) const
@@ -214,6 +237,18 @@ QString CHostListCtrl::RowToolTip(int row) const
     return tip;
 }
 
+QRect CHostListCtrl::RowBand(const QRect& cell) const
+{
+    return QRect(0, cell.top(), viewport()->width(), cell.height());
+}
+
+CHostToolTip* CHostListCtrl::ToolTip()
+{
+    if (tip_ == nullptr)
+        tip_ = new CHostToolTip(viewport(), ToQColor(kNoReplyTextColor));
+    return tip_;
+}
+
 bool CHostListCtrl::viewportEvent(QEvent* event)
 {
     if (event->type() != QEvent::ToolTip)
@@ -225,20 +260,40 @@ bool CHostListCtrl::viewportEvent(QEvent* event)
         HideToolTip();
         return true;
     }
-    if (tip_ == nullptr)
-        tip_ = new CHostToolTip(viewport(), ToQColor(kNoReplyTextColor));
     // The tip stays while the mouse stays on the row; on another row it is
     // asked for again, with that row's details.
     const QRect cell = visualRect(index);
-    tip_->ShowTip(help->globalPos(), QRect(0, cell.top(), viewport()->width(), cell.height()),
-        RowToolTip(index.row()), entry->details, tick());
+    ToolTip()->ShowTip(
+        help->globalPos(), RowBand(cell), RowToolTip(index.row()), entry->details, tick());
     return true;
+}
+
+void CHostListCtrl::ShowCurrentDetails()
+{
+    const QModelIndex current = currentIndex();
+    const HostEntry* entry = current.isValid() ? RowEntry(current.row()) : nullptr;
+    if (entry == nullptr) {
+        HideToolTip();
+        return;
+    }
+    // Placed as for a mouse resting on the row's address, so that the tip
+    // shows below the row; a row scrolled out of sight gives the nearest edge.
+    const QRect cell = visualRect(model()->index(current.row(), 1));
+    const QRect rows = viewport()->rect();
+    const QPoint at(std::clamp(cell.left() + 10, rows.left(), rows.right()),
+        std::clamp(cell.center().y(), rows.top(), rows.bottom()));
+    ToolTip()->ShowTip(viewport()->mapToGlobal(at), RowBand(cell), RowToolTip(current.row()),
+        entry->details, tick(), CHostToolTip::Follow::Keyboard);
 }
 
 void CHostListCtrl::RefreshToolTip()
 {
     if (tip_ == nullptr || !tip_->isVisible())
         return;
+    if (tip_->Follows() == CHostToolTip::Follow::Keyboard) {
+        ShowCurrentDetails();
+        return;
+    }
     const QModelIndex index = indexAt(tip_->Anchor());
     const HostEntry* entry = index.isValid() ? RowEntry(index.row()) : nullptr;
     if (entry == nullptr) {
@@ -246,6 +301,46 @@ void CHostListCtrl::RefreshToolTip()
         return;
     }
     tip_->UpdateTip(RowToolTip(index.row()), entry->details, tick());
+}
+
+void CHostListCtrl::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    CStripedListCtrl::currentChanged(current, previous);
+    if (tip_ == nullptr || !tip_->isVisible())
+        return;
+    // The keyboard's tip goes along to the new current row; the mouse's tip
+    // would describe a row the user has left.
+    if (tip_->Follows() == CHostToolTip::Follow::Keyboard)
+        ShowCurrentDetails();
+    else
+        HideToolTip();
+}
+
+void CHostListCtrl::keyPressEvent(QKeyEvent* event)
+{
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const int key = event->key();
+    // Ctrl+F1 shows a focused widget's tooltip on GTK desktops.
+    if (((key == Qt::Key_Return || key == Qt::Key_Enter) && modifiers == Qt::NoModifier)
+        || (key == Qt::Key_F1 && modifiers == Qt::ControlModifier)) {
+        scrollTo(currentIndex());
+        ShowCurrentDetails();
+        return;
+    }
+    if (key == Qt::Key_Escape && tip_ != nullptr && tip_->isVisible()) {
+        HideToolTip();
+        return;
+    }
+    CStripedListCtrl::keyPressEvent(event);
+}
+
+QModelIndex CHostListCtrl::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
+{
+    // The keys go from host to host through their addresses, where a screen
+    // reader finds the focus and reads the row from: the probe mark's cell
+    // says nothing most of the time.
+    const QModelIndex next = CStripedListCtrl::moveCursor(cursorAction, modifiers);
+    return next.isValid() && next.column() == 0 ? next.siblingAtColumn(1) : next;
 }
 
 void CHostListCtrl::HideToolTip()

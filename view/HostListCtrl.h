@@ -15,7 +15,11 @@
 // sorts by address, time or description (see SortByColumn). A group load
 // fills and empties it as the rows of its host entries. Hovering over a row
 // shows its host's details and latest results in a tooltip, which follows
-// them as results come in.
+// them as results come in. It takes the keyboard: the arrows, Home, End, Page
+// Up and Page Down move the current row, Return and Ctrl+F1 show its details
+// in the same tooltip, which then goes with the current row, and Escape hides
+// them. Assistive technology finds the list named after its group, and each
+// row's details as its description.
 class CHostToolTip;
 
 class CHostListCtrl : public CStripedListCtrl, public HostRows
@@ -37,9 +41,14 @@ public:
     // Sets every row's entry's row number to the row's place in the list, as
     // every sort must before anything else reads them.
     void RenumberRows();
+    // Names the list after the group it shows, for assistive technology.
+    void ShowGroup(const std::string& group);
 
     std::uint32_t GetRowBkColor(int row) override;
     std::uint32_t GetRowTextColor(int row) override;
+    // A row's host's details in words (see HostAccessibleDescription); empty
+    // for a row without an entry.
+    QString RowDescription(int row) override;
     // Columns 1 to 3 cycle their key ascending, descending, group order; the
     // rows are sorted by the new key and renumbered. Any other column changes
     // nothing.
@@ -59,9 +68,13 @@ public:
     // shows it cut short. Built only when asked for; empty for a row without
     // an entry.
     QString RowToolTip(int row) const;
-    // A shown tooltip says again what the row under the mouse holds now: after
-    // results, which change the details and may re-sort the rows.
+    // A shown tooltip says again what its row holds now, the row under the
+    // mouse or the current row: after results, which change the details and
+    // may re-sort the rows.
     void RefreshToolTip();
+    // Shows the current row's details in the tooltip, below the row, where
+    // they stay with the keyboard.
+    void ShowCurrentDetails();
     // The tooltip, shown or not; null before the first.
     const CHostToolTip* ToolTipWindow() const { return tip_; }
 
@@ -74,10 +87,16 @@ public:
     std::function<std::time_t()> wallClock = [] { return std::time(nullptr); };
 
 protected:
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     bool viewportEvent(QEvent* event) override;
 
 private:
     bool DescriptionCut(int row) const;
+    // The whole width of the rows' area, at the height of a cell's row.
+    QRect RowBand(const QRect& cell) const;
+    CHostToolTip* ToolTip();
     void HideToolTip();
 
     CHostToolTip* tip_ = nullptr; // made when first asked for

@@ -81,10 +81,11 @@ CHostToolTip::CHostToolTip(QWidget* area, QColor noAnswer)
 }
 
 void CHostToolTip::ShowTip(const QPoint& globalPos, const QRect& row, const QString& text,
-    const HostDetails& details, std::uint32_t tick)
+    const HostDetails& details, std::uint32_t tick, Follow follow)
 {
     const QPoint anchor = area_->mapFromGlobal(globalPos);
-    const bool moved = !isVisible() || !row_.contains(anchor) || row != row_;
+    const bool moved = !isVisible() || !row_.contains(anchor) || row != row_ || follow != follow_;
+    follow_ = follow;
     anchor_ = anchor;
     row_ = row;
     UpdateTip(text, details, tick);
@@ -162,24 +163,39 @@ void CHostToolTip::hideEvent(QHideEvent* event)
 
 bool CHostToolTip::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched != area_ && watched != area_->window())
+    // Key presses go to the widget with the keyboard focus, clicks to the
+    // widget under the mouse: anything in the area's window counts.
+    QWidget* window = area_->window();
+    if (watched != window
+        && !(watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == window))
         return false;
+    const bool mouse = follow_ == Follow::Mouse;
     switch (event->type()) {
     case QEvent::MouseMove:
-        if (watched == area_
+        if (mouse && watched == area_
             && !row_.contains(static_cast<QMouseEvent*>(event)->position().toPoint()))
             hide();
         break;
     case QEvent::Leave:
-        if (watched == area_)
+        if (mouse && watched == area_)
+            hide();
+        break;
+    case QEvent::KeyPress:
+        if (mouse)
+            hide();
+        break;
+    case QEvent::WindowDeactivate:
+        if (!mouse && watched == window)
             hide();
         break;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
     case QEvent::Wheel:
-    case QEvent::KeyPress:
-    case QEvent::Hide:
         hide();
+        break;
+    case QEvent::Hide:
+        if (watched == area_ || watched == window)
+            hide();
         break;
     default:
         break;

@@ -19,9 +19,12 @@ struct HostDetails;
 // one round-trip scale: its latest results, one bar each, and its last 24
 // hours, one bar for each ten minutes; the oldest left in both. A window of
 // its own rather than QToolTip's, so that it can draw the pictures and change
-// in place while the results come in. It stays while the mouse rests on the
-// row it describes, and goes when the mouse leaves that row, a button, the
-// wheel or a key is used, or the window hides.
+// in place while the results come in. Shown for the mouse, it stays while the
+// mouse rests on the row it describes, and goes when the mouse leaves that
+// row, a button, the wheel or a key is used, or the window hides. Shown for
+// the keyboard, it stays while keys are used, for the list to move it along,
+// and goes on a click, the wheel, or when the window hides or loses the
+// focus.
 class CHostToolTip : public QWidget
 {
     Q_OBJECT
@@ -30,12 +33,16 @@ public:
     // result without answer.
     CHostToolTip(QWidget* area, QColor noAnswer);
 
-    // Shows rich text and the pictures of a host's details beside the mouse at
-    // `globalPos`, for as long as the mouse stays within `row` (in the area's
-    // coordinates). `tick` is now, for how long ago the oldest result came
-    // and where the day ends. Shown already, it changes in place.
+    // Whom a shown tip stays with: the mouse, or the keyboard.
+    enum class Follow { Mouse, Keyboard };
+
+    // Shows rich text and the pictures of a host's details beside
+    // `globalPos`, where the mouse rests within `row` (in the area's
+    // coordinates), or where the keyboard's row is. `tick` is now, for how
+    // long ago the oldest result came and where the day ends. Shown already
+    // at the same row, it changes in place.
     void ShowTip(const QPoint& globalPos, const QRect& row, const QString& text,
-        const HostDetails& details, std::uint32_t tick);
+        const HostDetails& details, std::uint32_t tick, Follow follow = Follow::Mouse);
     // Changes what a shown tip says, where it is.
     void UpdateTip(const QString& text, const HostDetails& details, std::uint32_t tick);
 
@@ -45,6 +52,7 @@ public:
     // Where the pictures are, with their labels, in the tip's coordinates.
     QRect RecentPicture() const { return recentBox_; }
     QRect DayPicture() const { return dayBox_; }
+    Follow Follows() const { return follow_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -63,6 +71,7 @@ private:
 
     QWidget* area_;
     QColor noAnswer_;
+    Follow follow_ = Follow::Mouse;
     QPoint anchor_;
     QRect row_;
     QTextDocument text_;

@@ -23,6 +23,12 @@ QString ShownText(int column, const std::string& bytes)
     return FromLocaleBytes(bytes);
 }
 
+QString MarkWords()
+{
+    return QString::fromLatin1(
+        kInFlightMarkWords.data(), static_cast<qsizetype>(kInFlightMarkWords.size()));
+}
+
 } // namespace
 
 QColor ToQColor(std::uint32_t colorRef)
@@ -30,9 +36,10 @@ QColor ToQColor(std::uint32_t colorRef)
     return QColor(colorRef & 0xFF, (colorRef >> 8) & 0xFF, (colorRef >> 16) & 0xFF);
 }
 
-ListModel::ListModel(RowColours* colours, QObject* parent)
+ListModel::ListModel(RowColours* colours, RowDescriptions* descriptions, QObject* parent)
     : QAbstractTableModel(parent)
     , colours_(colours)
+    , descriptions_(descriptions)
 { }
 
 int ListModel::rowCount(const QModelIndex& parent) const
@@ -70,6 +77,14 @@ QVariant ListModel::data(const QModelIndex& index, int role) const
         return QBrush(ToQColor(colours_->GetRowBkColor(row % 2 != 0 ? 1 : 0)));
     case Qt::ForegroundRole:
         return QBrush(ToQColor(colours_->GetRowTextColor(row)));
+    case Qt::AccessibleTextRole:
+        // The mark would read as a square root; an empty cell reads as
+        // itself, its shown text.
+        if (column == 0 && !rows_[row]->bytes[0].empty() && rows_[row]->bytes[0] == InFlightMark())
+            return MarkWords();
+        return {};
+    case Qt::AccessibleDescriptionRole:
+        return descriptions_->RowDescription(row);
     default:
         return {};
     }
@@ -84,6 +99,8 @@ QVariant ListModel::headerData(int section, Qt::Orientation orientation, int rol
         return columns_[section].heading;
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(columns_[section].alignment | Qt::AlignVCenter);
+    if (role == Qt::AccessibleTextRole && section == 0)
+        return MarkWords();
     return {};
 }
 

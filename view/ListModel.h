@@ -26,11 +26,26 @@ protected:
     ~RowColours() = default;
 };
 
+// Where a list's rows' descriptions for assistive technology come from: a
+// row's details in words, made when asked for.
+class RowDescriptions
+{
+public:
+    virtual QString RowDescription(int row) = 0;
+
+protected:
+    ~RowDescriptions() = default;
+};
+
 // The rows of a report list: up to four texts (kept as the program's bytes,
 // decoded for showing when a view first asks for them) and one item-data value
 // per row. Column 0 holds the probe mark, which shows as U+221A in every
-// locale. Colours come from the colours it is given, so that they follow the
-// row position: even rows take background colour 0, odd rows colour 1.
+// locale and reads, as the column's heading does, as words to assistive
+// technology. Colours come
+// from the colours it is given, so that they follow the row position: even
+// rows take background colour 0, odd rows colour 1. Every cell of a row
+// carries the row's description, which table cells report to assistive
+// technology: a screen reader finds a row's details on whichever cell it is.
 //
 // Changes made between BeginChanges and EndChanges are told to the views once,
 // at EndChanges, a row each: results arrive in batches, and a view repaints
@@ -49,7 +64,7 @@ public:
     // selection's ranges would not.
     enum class SortSignal { LayoutChange, ChangedRows };
 
-    ListModel(RowColours* colours, QObject* parent);
+    ListModel(RowColours* colours, RowDescriptions* descriptions, QObject* parent);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -88,6 +103,7 @@ private:
     };
 
     RowColours* colours_;
+    RowDescriptions* descriptions_;
     std::vector<Column> columns_;
     // Rows are held by pointer, so that a sort moves pointers, not texts.
     std::vector<std::unique_ptr<Row>> rows_;

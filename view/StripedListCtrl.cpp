@@ -45,7 +45,7 @@ Qt::Alignment ToQt(CStripedListCtrl::Align align)
 
 CStripedListCtrl::CStripedListCtrl(QWidget* parent)
     : QTreeView(parent)
-    , model_(new ListModel(this, this))
+    , model_(new ListModel(this, this, this))
 {
     setModel(model_);
     setItemDelegate(new RowDelegate(this));
@@ -175,6 +175,11 @@ std::uint32_t CStripedListCtrl::GetRowBkColor(int)
 std::uint32_t CStripedListCtrl::GetRowTextColor(int)
 {
     return 0x00000000;
+}
+
+QString CStripedListCtrl::RowDescription(int)
+{
+    return {};
 }
 
 void CStripedListCtrl::SortByColumn(int) { }

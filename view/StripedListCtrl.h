@@ -16,8 +16,10 @@ class QRegion;
 // (0x00BBGGRR values): even rows take background colour 0, odd rows colour 1,
 // and behind the rows, below the last one too, the area is painted in bands
 // of the row grid with the pairing the other way round. A header click asks
-// SortByColumn. The defaults are neutral: white rows, black text, no sorting.
-class CStripedListCtrl : public QTreeView, public RowColours
+// SortByColumn. Each row's description for assistive technology comes from
+// the virtual RowDescription. The defaults are neutral: white rows, black
+// text, no description, no sorting.
+class CStripedListCtrl : public QTreeView, public RowColours, public RowDescriptions
 {
     Q_OBJECT
 public:
@@ -48,6 +50,7 @@ public:
 
     std::uint32_t GetRowBkColor(int row) override;
     std::uint32_t GetRowTextColor(int row) override;
+    QString RowDescription(int row) override;
     virtual void SortByColumn(int column);
 
 protected:

@@ -21,7 +21,7 @@ namespace {
 constexpr std::uint32_t kRouter = 0x020012c6; // 198.18.0.2
 
 // The state against the one before: a change, or the first result, starts it
-// afresh; the same state again only grows older.
+// afresh, and is reported; the same state again only grows older.
 TEST(BookResult, ComparesTheOutcomeWithTheStateBefore)
 {
     struct Row
@@ -34,19 +34,21 @@ TEST(BookResult, ComparesTheOutcomeWithTheStateBefore)
         std::uint64_t ageMs;
         std::uint32_t probes;
         std::uint32_t answers;
+        bool changed; // by the last result
     };
     const Row rows[] = {
-        {"first result an answer", {Answer(12345)}, 12, true, 5, 0, 1, 1},
-        {"first result a time-out", {TimedOut()}, -1, false, 10, 0, 1, 0},
-        {"answering on", {Answer(2000), Answer(3000), Answer(4000)}, 4, true, 5, 10000, 3, 3},
-        {"falls silent", {Answer(2000), Answer(3000), TimedOut()}, -1, false, 20, 0, 3, 2},
-        {"silent on", {TimedOut(), TimedOut()}, -1, false, 10, 10000, 2, 0},
-        {"answers again", {TimedOut(), TimedOut(), Answer(7000)}, 7, true, 25, 0, 3, 1},
+        {"first result an answer", {Answer(12345)}, 12, true, 5, 0, 1, 1, true},
+        {"first result a time-out", {TimedOut()}, -1, false, 10, 0, 1, 0, true},
+        {"answering on", {Answer(2000), Answer(3000), Answer(4000)}, 4, true, 5, 10000, 3, 3,
+            false},
+        {"falls silent", {Answer(2000), Answer(3000), TimedOut()}, -1, false, 20, 0, 3, 2, true},
+        {"silent on", {TimedOut(), TimedOut()}, -1, false, 10, 10000, 2, 0, false},
+        {"answers again", {TimedOut(), TimedOut(), Answer(7000)}, 7, true, 25, 0, 3, 1, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         BookedHost host(1000);
-        host.Book(row.steps);
+        EXPECT_EQ(host.Book(row.steps), row.changed);
         const HostEntry& entry = host.Entry();
         EXPECT_EQ(entry.result, row.result);
         EXPECT_EQ(entry.details.answering, row.answering);
@@ -218,7 +220,8 @@ TEST_P(TheDaysSpans, HoldTheirResults)
 INSTANTIATE_TEST_SUITE_P(Rows, TheDaysSpans, testing::ValuesIn(kDayRows), RowName());
 
 // The picture's scale keeps a switch's 0.05 ms and a far host's 500 ms apart
-// from its ends, and holds everything beyond them at its ends.
+// from its ends, and holds everything beyond them at its ends; a level reads
+// back as the round trip it stands for.
 TEST(HostDetails, ScaleOfThePicture)
 {
     struct Row
@@ -226,17 +229,19 @@ TEST(HostDetails, ScaleOfThePicture)
         const char* name;
         std::uint32_t us;
         int level;
+        std::uint32_t backUs;
     };
     const Row rows[] = {
-        {"bottom", 10, 0},
-        {"a switch", 50, 35},
-        {"a far host", 500'000, 235},
-        {"top", 1'000'000, 250},
-        {"beyond the top", 5'000'000, 250},
+        {"bottom", 10, 0, 10},
+        {"a switch", 50, 35, 50},
+        {"a far host", 500'000, 235, 501'187},
+        {"top", 1'000'000, 250, 1'000'000},
+        {"beyond the top", 5'000'000, 250, 1'000'000},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(RoundTripScale::LevelOf(row.us), row.level);
+        EXPECT_EQ(RoundTripScale::UsOf(static_cast<std::uint8_t>(row.level)), row.backUs);
     }
 }
 

@@ -59,8 +59,9 @@ void BookedHost::Load()
     LoadGroupHosts(file.get(), "Lab", *this, table_, [tick = tick_] { return tick; });
 }
 
-void BookedHost::Book(const std::vector<Step>& steps)
+bool BookedHost::Book(const std::vector<Step>& steps)
 {
+    bool changed = false;
     for (const Step& step : steps) {
         Wait(step.afterMs);
         if (step.result == kLoad) {
@@ -72,8 +73,9 @@ void BookedHost::Book(const std::vector<Step>& steps)
         outcome.source = step.source;
         outcome.reply.roundTripTime = static_cast<std::uint32_t>(std::max(step.result, 0));
         outcome.reply.roundTripUs = step.roundTripUs;
-        BookResult(*entries_.at(0), outcome, tick_, wall_);
+        changed = BookResult(*entries_.at(0), outcome, tick_, wall_);
     }
+    return changed;
 }
 
 void BookedHost::Wait(std::uint32_t ms)

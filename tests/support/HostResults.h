@@ -43,7 +43,8 @@ public:
     BookedHost(const BookedHost&) = delete;
     BookedHost& operator=(const BookedHost&) = delete;
 
-    void Book(const std::vector<Step>& steps);
+    // Returns whether the last result booked changed the host's state.
+    bool Book(const std::vector<Step>& steps);
     // Lets time pass without a result.
     void Wait(std::uint32_t ms);
 

@@ -244,4 +244,53 @@ TEST_P(DayWords, TellTheLast24Hours)
 
 INSTANTIATE_TEST_SUITE_P(Rows, DayWords, testing::ValuesIn(kDayWordsRows), RowName());
 
+// What assistive technology reads beyond the tooltip's words: the picture in
+// words, and a host's change as it is announced.
+struct SpokenRow
+{
+    const char* name;
+    std::vector<Step> steps;
+    std::uint32_t nowAfterMs;
+    const char* recent; // the picture in words
+    const char* change;
+};
+
+const SpokenRow kSpokenRows[] = {
+    {"not probed yet", {}, 0, "", "198.18.0.13 N/A, not probed yet"},
+    {"every result answered", Times(3, Answer(1204)), 1000,
+        "Last 11 s: 3 of 3 answered, worst 1.2 ms", "198.18.0.13 answering, 1.204 ms"},
+    {"some answered, the worst to two figures",
+        {Answer(52), Answer(118000), TimedOut(), Answer(40)}, 0,
+        "Last 20 s: 3 of 4 answered, worst 120 ms", "198.18.0.13 answering, 0.040 ms"},
+    {"none answered", Times(2, TimedOut()), 5000, "Last 15 s: none of 2 answered",
+        "198.18.0.13 N/A, request timed out"},
+    {"a reason that starts with a short name keeps its capitals",
+        {{-1, 0, IP_TTL_EXPIRED_TRANSIT, kRouter, 5000}}, 0, "Last 0 s: none of 1 answered",
+        "198.18.0.13 N/A, TTL expired in transit, reported by 198.18.0.2"},
+};
+
+class SpokenWords : public testing::TestWithParam<SpokenRow>
+{ };
+
+TEST_P(SpokenWords, PictureAndChange)
+{
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    const SpokenRow& row = GetParam();
+    BookedHost host(1000);
+    host.Book(row.steps);
+    host.Wait(row.nowAfterMs);
+    const HostEntry& entry = host.Entry();
+    EXPECT_EQ(RecentResultsText(entry.details.recent, host.Tick()), row.recent);
+    EXPECT_EQ(HostChangeText(entry), row.change);
+    // The description is the tooltip's words, then the pictures in words.
+    const std::string details = HostDetailsText(entry, host.Tick(), host.Wall());
+    EXPECT_EQ(HostAccessibleDescription(entry, host.Tick(), host.Wall()),
+        *row.recent == '\0'
+            ? details
+            : details + "\n" + row.recent + "\n" + DayInWords(entry, host.Tick()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SpokenWords, testing::ValuesIn(kSpokenRows), RowName());
+
 } // namespace

@@ -436,3 +436,41 @@ TEST_F(HostListWindow, TheTooltipOfAFlappingHostShowsItsResultsItsDayAndItsOutag
         }
     }
 }
+
+// Without a mouse: the list has the keys; Return shows the current row's
+// details, which go along as the row moves and hide on Escape. The mouse's
+// tooltip goes when a key moves the current row.
+TEST_F(HostListWindow, KeysMoveTheCurrentRowAndItsDetailsGoAlong)
+{
+    FrameDriver f(Services());
+    f.ChooseGroup("Five");
+    WaitForAllResults(f);
+    f->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(f.frame()));
+    CHostListCtrl* list = f->hostList;
+    ASSERT_EQ(f->focusWidget(), list);
+    const auto firstLine = [&] {
+        const CHostToolTip* tip = list->ToolTipWindow();
+        return tip != nullptr && tip->isVisible()
+            ? tip->PlainText().section('\n', 0, 0).toStdString()
+            : std::string("(hidden)");
+    };
+
+    for (int key : {Qt::Key_Home, Qt::Key_Down, Qt::Key_Return})
+        PressKey(f.frame(), key);
+    EXPECT_EQ(list->currentIndex().row(), 1);
+    EXPECT_EQ(list->currentIndex().column(), 1) << "on the address, not the probe mark";
+    EXPECT_EQ(firstLine(), "Request timed out") << "127.0.0.2, the second row";
+    EXPECT_EQ(list->ToolTipWindow()->Follows(), CHostToolTip::Follow::Keyboard);
+    PressKey(f.frame(), Qt::Key_Down);
+    EXPECT_EQ(firstLine(), "Answered in 3.000 ms") << "127.0.0.3, the third row";
+    PressKey(f.frame(), Qt::Key_Escape);
+    EXPECT_EQ(firstLine(), "(hidden)");
+    PressKey(f.frame(), Qt::Key_F1, Qt::ControlModifier);
+    EXPECT_EQ(firstLine(), "Answered in 3.000 ms");
+
+    f.ToolTip(4);
+    ASSERT_EQ(list->ToolTipWindow()->Follows(), CHostToolTip::Follow::Mouse);
+    PressKey(f.frame(), Qt::Key_Up);
+    EXPECT_EQ(firstLine(), "(hidden)") << "the mouse's row is no longer the one the keys are on";
+}
