@@ -150,8 +150,12 @@ std::string DurationText(std::uint64_t ms)
     const std::uint64_t s = ms / 1000;
     if (s < 60)
         return to_string(s) + " s";
-    if (s < 3600)
-        return to_string(s / 60) + " min" + (s % 60 == 0 ? "" : " " + to_string(s % 60) + " s");
+    if (s < 3600) {
+        std::string text = to_string(s / 60) + " min";
+        if (s % 60 != 0)
+            text.append(" ").append(to_string(s % 60)).append(" s");
+        return text;
+    }
     if (s < 86400)
         return to_string(s / 3600) + " h " + to_string(s / 60 % 60) + " min";
     return to_string(s / 86400) + " d " + to_string(s / 3600 % 24) + " h";
