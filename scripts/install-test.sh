@@ -397,7 +397,7 @@ start_xvfb() {
       fi
     done
     [ -n "$display" ] || return 1
-    Xvfb ":$display" -ac -nolisten tcp -screen 0 1024x768x24 >"$work/xvfb.log" 2>&1 &
+    Xvfb ":$display" -ac -nolisten tcp -noreset -screen 0 1024x768x24 >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
     export DISPLAY=:$display
     if wait_for 10 eval 'xdotool getdisplaygeometry >/dev/null 2>&1'; then

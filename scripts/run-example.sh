@@ -81,7 +81,10 @@ trap 'exit 143' TERM
 # connections; a number chosen here could be taken by another server
 # meanwhile. In a session of its own, so that Ctrl-C in the terminal reaches
 # this script and not the display, which would end under the program.
-setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" \
+# -noreset: without it the server starts afresh whenever its last client
+# leaves, as the window search below does before the program connects, and
+# refuses a connection made meanwhile.
+setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" \
   >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 300); do

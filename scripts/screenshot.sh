@@ -146,7 +146,7 @@ if [ "$xwayland" = 1 ]; then
   # Weston keeps the keyboard focus to itself: keys go to the window directly.
   keys() { xdotool key --window "$1" --delay 150 "${@:2}"; }
 else
-  Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp -noreset >/dev/null 2>&1 &
   pids+=($!)
   keys() { xdotool windowactivate --sync "$1" key --delay 150 "${@:2}"; }
 fi

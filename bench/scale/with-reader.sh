@@ -51,7 +51,7 @@ ip netns add "$ns"
 ip -n "$ns" link set lo up
 ip netns exec "$ns" sh -c 'echo "1 0" > /proc/sys/net/ipv4/ping_group_range'
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
 xvfb=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(cat "$work/display")

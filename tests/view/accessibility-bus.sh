@@ -24,8 +24,12 @@ if [ "${1:-}" != --in-session ]; then
   # The display goes last: the accessibility bus's own programs are its
   # clients until their bus has gone.
   trap 'sleep 0.5; kill "$xvfb" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
-  # A free display, which Xvfb names once it listens.
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
+  # A free display, which Xvfb names once it listens. Without -noreset the
+  # server starts afresh each time its last client leaves, and the bus's
+  # programs come and go before the program connects: a connection made
+  # while it starts afresh is refused.
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" \
+    2>"$work/xvfb.err" &
   xvfb=$!
   for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
   [ -s "$work/display" ] || { cat "$work/xvfb.err" >&2; skip "Xvfb did not start"; }
